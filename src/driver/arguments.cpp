@@ -1,0 +1,24 @@
+#include "driver/arguments.h"
+
+namespace kvowrapper {
+
+namespace {
+
+bool endsWith(std::string_view text, std::string_view suffix) {
+  return text.size() >= suffix.size() && text.substr(text.size() - suffix.size()) == suffix;
+}
+
+}  // namespace
+
+bool isResourceSource(std::string_view text) {
+  constexpr std::string_view kExtension = ".rsrc";
+  // A bare ".rsrc" has no name in front of the extension.
+  return text.size() > kExtension.size() && endsWith(text, kExtension);
+}
+
+bool isDefinitionOption(std::string_view text) {
+  return text.find(',') == std::string_view::npos && text.substr(0, 2) == "-D" &&
+         text.find('=') != std::string_view::npos;
+}
+
+}  // namespace kvowrapper

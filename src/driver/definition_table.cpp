@@ -1,0 +1,30 @@
+#include "driver/definition_table.h"
+
+#include <algorithm>
+
+namespace kvowrapper {
+
+void recordDefinition(DefinitionTable& table, std::string_view option) {
+  constexpr std::string_view kPrefix = "-D";
+  std::string_view body = option.substr(std::min(kPrefix.size(), option.size()));
+  const size_t equals = body.find('=');
+  std::string_view name = body.substr(0, equals);
+  std::string value;
+  if (equals != std::string_view::npos) value = std::string(body.substr(equals + 1));
+  // Values are usually paths, which the compiler wants with forward slashes.
+  std::replace(value.begin(), value.end(), '\\', '/');
+
+  auto it = table.find(name);
+  if (it == table.end()) {
+    table.emplace(std::string(name), std::move(value));
+  } else {
+    it->second = std::move(value);
+  }
+}
+
+const std::string* findDefinition(const DefinitionTable& table, std::string_view name) {
+  auto it = table.find(name);
+  return it == table.end() ? nullptr : &it->second;
+}
+
+}  // namespace kvowrapper
