@@ -15,7 +15,8 @@ int main(int argc, char** argv) {
     if (file == nullptr) return 1;
     char buffer[4096];
     size_t got = 0;
-    while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0) std::fwrite(buffer, 1, got, stdout);
+    while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0)
+      std::fwrite(buffer, 1, got, stdout);
     std::fclose(file);
   }
   return 0;

@@ -15,10 +15,12 @@ TEST(IsResourceSource, ClassifiesNames) {
     bool expected;
   };
   const Case cases[] = {
-      {"a.rsrc", true},          {"res/app.rsrc", true},  {"C:\\x\\b.rsrc", true},
-      {".rsrc", false},          {"a.RSRC", false},       {"a.rsrc ", false},
-      {"a.rsrc.bak", false},     {"", false},             {"-DX=a.rsrc", true},
-      {"a.rsrc-processed.rsrc", true}, {"rsrc", false},  {"x.rc", false},
+      {"a.rsrc", true},        {"res/app.rsrc", true},
+      {"C:\\x\\b.rsrc", true}, {".rsrc", false},
+      {"a.RSRC", false},       {"a.rsrc ", false},
+      {"a.rsrc.bak", false},   {"", false},
+      {"-DX=a.rsrc", true},    {"a.rsrc-processed.rsrc", true},
+      {"rsrc", false},         {"x.rc", false},
   };
   for (const auto& c : cases) EXPECT_EQ(isResourceSource(c.text), c.expected) << c.text;
 }
@@ -29,10 +31,10 @@ TEST(IsDefinitionOption, NeedsPrefixEqualsAndNoComma) {
     bool expected;
   };
   const Case cases[] = {
-      {"-DA=1", true},    {"-D=x", true},  {"-DA=", true},      {"-DA=b=c", true},
-      {"-DA", false},     {"-DA=1,2", false}, {"-D,A=1", false}, {"-dA=1", false},
-      {"D=1", false},     {"--DA=1", false},  {"-", false},      {"", false},
-      {"x-DA=1", false},  {"-D", false},
+      {"-DA=1", true},   {"-D=x", true},     {"-DA=", true},    {"-DA=b=c", true},
+      {"-DA", false},    {"-DA=1,2", false}, {"-D,A=1", false}, {"-dA=1", false},
+      {"D=1", false},    {"--DA=1", false},  {"-", false},      {"", false},
+      {"x-DA=1", false}, {"-D", false},
   };
   for (const auto& c : cases) EXPECT_EQ(isDefinitionOption(c.text), c.expected) << c.text;
 }

@@ -61,8 +61,8 @@ class WrapperTest : public ::testing::Test {
   void TearDown() override { fs::remove_all(dir_); }
 
   // Runs kvowrapper in the test directory with `arguments` after its own name.
-  Outcome run(const std::vector<std::string>& arguments, const std::vector<std::string>& extraEnv = {},
-          const Limits& limits = {}) {
+  Outcome run(const std::vector<std::string>& arguments,
+              const std::vector<std::string>& extraEnv = {}, const Limits& limits = {}) {
     std::vector<std::string> argv = {kWrapper};
     argv.insert(argv.end(), arguments.begin(), arguments.end());
     std::vector<std::string> env = extraEnv;
@@ -155,13 +155,12 @@ TEST_F(WrapperTest, HandsOverProcessedSourceAndCompilerStatus) {
   writeFile(dir_ / "app.rsrc", "VALUE \"{VERSION}\" \\\r\n  \"/{ROOT}\" {UNDEFINED}\r\n");
   for (const int status : {0, 3, 200}) {
     const Outcome result = run({kFakeCompiler, "kvo", "-DVERSION=2", "-DROOT=C:\\src", "app.rsrc"},
-                           {"FAKE_KVO_STATUS=" + std::to_string(status)});
+                               {"FAKE_KVO_STATUS=" + std::to_string(status)});
     EXPECT_EQ(result.status, status);
     EXPECT_EQ(result.stderrText, "");
-    EXPECT_EQ(received(), (Strings{"kvo", "-DVERSION=2", "-DROOT=C:\\src",
-                                   "app.rsrc-processed.rsrc"}));
-    EXPECT_EQ(readFile(dir_ / "app.rsrc-processed.rsrc"),
-              "VALUE \"2/C:/src\" {UNDEFINED}\r\n");
+    EXPECT_EQ(received(),
+              (Strings{"kvo", "-DVERSION=2", "-DROOT=C:\\src", "app.rsrc-processed.rsrc"}));
+    EXPECT_EQ(readFile(dir_ / "app.rsrc-processed.rsrc"), "VALUE \"2/C:/src\" {UNDEFINED}\r\n");
   }
 }
 
@@ -179,11 +178,14 @@ TEST_F(WrapperTest, ForwardsEveryArgumentInOrder) {
       {{"-DA=1", "a.rsrc"}, {"-DA=1", a}, a, "1{B}{C}{}"},
       {{"a.rsrc", "-DA=1"}, {a, "-DA=1"}, a, "1{B}{C}{}"},
       {{"kvo", "-DA", "-DB=1,2", "-dC=1", "-D=e", "/x", "a.rsrc"},
-       {"kvo", "-DA", "-DB=1,2", "-dC=1", "-D=e", "/x", a}, a, "{A}{B}{C}e"},
+       {"kvo", "-DA", "-DB=1,2", "-dC=1", "-D=e", "/x", a},
+       a,
+       "{A}{B}{C}e"},
       // The resource test comes first, so this source is never taken as a definition.
       {{"kvo", "-DA=1", "a.rsrc", "-DA=x.rsrc"},
        {"kvo", "-DA=1", "-DA=x.rsrc-processed.rsrc", "-DA=x.rsrc-processed.rsrc"},
-       "-DA=x.rsrc-processed.rsrc", "1"},
+       "-DA=x.rsrc-processed.rsrc",
+       "1"},
   };
   for (const auto& c : cases) {
     Strings arguments = {kFakeCompiler};
@@ -244,7 +246,7 @@ TEST_F(WrapperTest, FindsBareCompilerNameOnPath) {
   writeFile(dir_ / "a.rsrc", "text");
   const fs::path compiler = fs::path(kFakeCompiler);
   const Outcome result = run({compiler.filename().string(), "kvo", "a.rsrc"},
-                         {"PATH=/nonexistent:" + compiler.parent_path().string()});
+                             {"PATH=/nonexistent:" + compiler.parent_path().string()});
   EXPECT_EQ(result.status, 0);
   EXPECT_EQ(received(), (Strings{"kvo", "a.rsrc-processed.rsrc"}));
 }
@@ -322,7 +324,8 @@ TEST_F(WrapperTest, FullDiskRemovesPartialFile) {
   writeFile(dir_ / "a.rsrc", std::string(1 << 20, 'x'));
   const Outcome result = run({kFakeCompiler, "kvo", "a.rsrc"}, {}, Limits{1 << 19, std::nullopt});
   EXPECT_EQ(result.status, 1);
-  EXPECT_EQ(result.stderrText, "kvowrapper: unable to write temporary file a.rsrc-processed.rsrc\n");
+  EXPECT_EQ(result.stderrText,
+            "kvowrapper: unable to write temporary file a.rsrc-processed.rsrc\n");
   EXPECT_FALSE(received().has_value());
   EXPECT_EQ(files(), Strings{"a.rsrc"});
 }

@@ -14,12 +14,7 @@ void recordDefinition(DefinitionTable& table, std::string_view option) {
   // Values are usually paths, which the compiler wants with forward slashes.
   std::replace(value.begin(), value.end(), '\\', '/');
 
-  auto it = table.find(name);
-  if (it == table.end()) {
-    table.emplace(std::string(name), std::move(value));
-  } else {
-    it->second = std::move(value);
-  }
+  table.insert_or_assign(std::string(name), std::move(value));
 }
 
 const std::string* findDefinition(const DefinitionTable& table, std::string_view name) {

@@ -13,8 +13,9 @@ ReverseNameIndex::ReverseNameIndex(const DefinitionTable& table) : nodes_(1) {
     for (auto it = name.rbegin(); it != name.rend(); ++it) {
       const auto byte = static_cast<unsigned char>(*it);
       auto& children = nodes_[node].children;
-      auto slot = std::lower_bound(children.begin(), children.end(), byte,
-                                   [](const auto& child, unsigned char b) { return child.first < b; });
+      auto slot =
+          std::lower_bound(children.begin(), children.end(), byte,
+                           [](const auto& child, unsigned char b) { return child.first < b; });
       if (slot != children.end() && slot->first == byte) {
         node = slot->second;
         continue;

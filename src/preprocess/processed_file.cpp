@@ -31,7 +31,9 @@ namespace {
 // Largest transfer asked of one read or write; the Windows runtime counts in unsigned int.
 constexpr size_t kMaxTransfer = size_t{1} << 30;
 
-void reportOutOfMemory() { std::fprintf(stderr, "kvowrapper: out of memory\n"); }
+void reportOutOfMemory() {
+  std::fprintf(stderr, "kvowrapper: out of memory\n");
+}
 
 // A byte buffer that is not zero-filled first: the read fills it anyway.
 struct ByteBuffer {

@@ -8,7 +8,9 @@ namespace {
 
 enum class SpanTest { kNone, kFound, kNeedMore };
 
-bool isLineBreak(char c) { return c == '\r' || c == '\n'; }
+bool isLineBreak(char c) {
+  return c == '\r' || c == '\n';
+}
 
 // Tests for a joinable span at data[start], a double quote: spaces, one backslash, a run of
 // spaces and line breaks holding at least one line break, then a double quote, whose index goes

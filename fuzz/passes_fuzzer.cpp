@@ -1,0 +1,41 @@
+// Differential fuzzing of the text passes: the streaming, fast passes must give exactly the bytes
+// of the plain reference passes, for any definitions, text and piece size.
+//
+// Input layout: byte 0 picks the number of definitions (0 to 3) and byte 1 the piece size; then
+// the definitions as "name=value" and the text, separated by 0x01 bytes.
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <string_view>
+
+#include "driver/definition_table.h"
+#include "preprocess/processed_file.h"
+#include "reference_passes.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  if (size < 2) return 0;
+  const size_t definitions = data[0] % 4;
+  const size_t chunk = data[1] % 8 == 0 ? kvowrapper::kDefaultChunkSize : data[1] % 64 + 1;
+  std::string_view rest(reinterpret_cast<const char*>(data + 2), size - 2);
+
+  kvowrapper::DefinitionTable table;
+  for (size_t i = 0; i < definitions; ++i) {
+    const size_t end = rest.find('\x01');
+    if (end == std::string_view::npos) break;
+    const std::string_view definition = rest.substr(0, end);
+    rest.remove_prefix(end + 1);
+    const size_t equals = definition.find('=');
+    table[std::string(definition.substr(0, equals))] =
+        equals == std::string_view::npos ? std::string() : std::string(definition.substr(equals + 1));
+  }
+
+  const std::string fast = kvowrapper::processText(table, rest, chunk);
+  const std::string plain = kvowrapper::reference::processText(table, rest);
+  if (fast != plain) {
+    std::fprintf(stderr, "processed text differs from the reference (piece size %zu)\n", chunk);
+    std::abort();
+  }
+  return 0;
+}
