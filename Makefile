@@ -3,7 +3,7 @@ PRESET ?= release
 BUILD_DIR := build/$(PRESET)
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: all build demo test clean
+.PHONY: all build demo test bench clean
 
 all: build
 
@@ -20,6 +20,10 @@ demo: build
 
 test: build
 	ctest --preset $(PRESET) -j $(JOBS)
+
+# Side-by-side timings against cp, sed, perl and an exec trampoline; needs hyperfine and time.
+bench: build
+	python3 bench/run.py $(BUILD_DIR) build/bench
 
 clean:
 	rm -rf build

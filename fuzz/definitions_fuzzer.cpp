@@ -52,10 +52,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   for (size_t i = 0; i < recorded.size(); ++i) {
     const std::string& name = recorded[i].first;
     const std::string& value = recorded[i].second;
-    const bool isLast = std::none_of(recorded.begin() + static_cast<std::ptrdiff_t>(i) + 1,
-                                     recorded.end(), [&](const auto& later) {
-                                       return later.first == name;
-                                     });
+    const bool isLast =
+        std::none_of(recorded.begin() + static_cast<std::ptrdiff_t>(i) + 1, recorded.end(),
+                     [&](const auto& later) { return later.first == name; });
     if (!isLast) continue;
     ++distinct;
     const std::string* found = kvowrapper::findDefinition(table, name);

@@ -28,7 +28,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     rest.remove_prefix(end + 1);
     const size_t equals = definition.find('=');
     table[std::string(definition.substr(0, equals))] =
-        equals == std::string_view::npos ? std::string() : std::string(definition.substr(equals + 1));
+        equals == std::string_view::npos ? std::string()
+                                         : std::string(definition.substr(equals + 1));
   }
 
   const std::string fast = kvowrapper::processText(table, rest, chunk);

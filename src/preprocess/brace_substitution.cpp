@@ -5,14 +5,74 @@
 
 namespace kvowrapper {
 
-ReverseNameIndex::ReverseNameIndex(const DefinitionTable& table) : nodes_(1) {
+namespace {
+
+uint64_t mix(uint64_t h) {
+  h ^= h >> 32;
+  h *= 0xd6e8feb86659fd93ULL;
+  h ^= h >> 32;
+  return h;
+}
+
+uint64_t hashName(std::string_view name) {
+  uint64_t h = 0x9e3779b97f4a7c15ULL ^ name.size();
+  size_t i = 0;
+  for (; i + 8 <= name.size(); i += 8) {
+    uint64_t word = 0;
+    std::memcpy(&word, name.data() + i, 8);
+    h = mix(h ^ word) * 0xbf58476d1ce4e5b9ULL;
+  }
+  // Bytes one by one: a short memcpy into a word stalls on store forwarding.
+  uint64_t tail = 0;
+  for (; i < name.size(); ++i) tail = (tail << 8) | static_cast<unsigned char>(name[i]);
+  return mix(h ^ tail);
+}
+
+}  // namespace
+
+ReverseNameIndex::ReverseNameIndex(const DefinitionTable& table) {
+  // A reference name never contains a closing brace, so such a name can never match.
+  size_t arenaSize = 0;
   for (const auto& [name, value] : table) {
-    // A reference name never contains a closing brace, so such a name can never match.
+    if (name.find('}') == std::string::npos) arenaSize += name.size() + value.size();
+  }
+  arena_.reserve(arenaSize);  // no reallocation below, so the views stay valid
+  for (const auto& [name, value] : table) {
     if (name.find('}') != std::string::npos) continue;
+    const size_t at = arena_.size();
+    arena_.append(name).append(value);
+    const std::string_view stored(arena_.data() + at, name.size() + value.size());
+    entries_.push_back({stored.substr(0, name.size()), stored.substr(name.size())});
+    longestName_ = std::max(longestName_, name.size());
+    hasBraceInNames_ = hasBraceInNames_ || name.find('{') != std::string::npos;
+  }
+  isEmpty_ = entries_.empty();
+
+  size_t capacity = 16;
+  while (capacity < entries_.size() * 2) capacity *= 2;
+  slots_.resize(capacity);
+  for (const Entry& entry : entries_) {
+    const uint64_t hash = hashName(entry.name);
+    size_t at = hash & (capacity - 1);
+    while (slots_[at].offset != kNoEntry) at = (at + 1) & (capacity - 1);
+    // A command line is far below 4 GiB, so the arena's offsets and lengths fit 32 bits.
+    slots_[at] = Slot{
+        static_cast<uint32_t>(hash >> 32), static_cast<uint32_t>(entry.name.data() - arena_.data()),
+        static_cast<uint32_t>(entry.name.size()), static_cast<uint32_t>(entry.value.size())};
+  }
+
+  // The trie is built with a child list per node, then laid out flat.
+  struct BuildNode {
+    uint32_t entry = kNoEntry;
+    std::vector<std::pair<unsigned char, uint32_t>> children;  // sorted by byte
+  };
+  std::vector<BuildNode> built(1);
+  for (size_t i = 0; i < entries_.size(); ++i) {
+    const std::string_view name = entries_[i].name;
     uint32_t node = 0;
     for (auto it = name.rbegin(); it != name.rend(); ++it) {
       const auto byte = static_cast<unsigned char>(*it);
-      auto& children = nodes_[node].children;
+      auto& children = built[node].children;
       auto slot =
           std::lower_bound(children.begin(), children.end(), byte,
                            [](const auto& child, unsigned char b) { return child.first < b; });
@@ -20,35 +80,85 @@ ReverseNameIndex::ReverseNameIndex(const DefinitionTable& table) : nodes_(1) {
         node = slot->second;
         continue;
       }
-      const auto created = static_cast<uint32_t>(nodes_.size());
+      const auto created = static_cast<uint32_t>(built.size());
       children.insert(slot, {byte, created});
-      nodes_.emplace_back();  // invalidates `children`, which is not used again
+      built.emplace_back();  // invalidates `children`, which is not used again
       node = created;
     }
-    nodes_[node].value = &value;
-    isEmpty_ = false;
+    built[node].entry = static_cast<uint32_t>(i);
+  }
+
+  // Breadth-first renumbering: the root is 0 and every node's children are numbered together.
+  std::vector<uint32_t> order = {0};
+  std::vector<uint32_t> newIndex(built.size());
+  for (size_t i = 0; i < order.size(); ++i) {
+    newIndex[order[i]] = static_cast<uint32_t>(i);
+    for (const auto& child : built[order[i]].children) order.push_back(child.second);
+  }
+  nodes_.resize(built.size());
+  edgeBytes_.reserve(built.size() - 1);
+  edgeTargets_.reserve(built.size() - 1);
+  for (size_t i = 0; i < order.size(); ++i) {
+    const BuildNode& from = built[order[i]];
+    Node& to = nodes_[i];
+    to.entry = from.entry;
+    to.firstEdge = static_cast<uint32_t>(edgeBytes_.size());
+    to.edgeCount = static_cast<uint32_t>(from.children.size());
+    for (const auto& [byte, child] : from.children) {
+      edgeBytes_.push_back(byte);
+      edgeTargets_.push_back(newIndex[child]);
+    }
   }
 }
 
-const ReverseNameIndex::Node* ReverseNameIndex::childOf(const Node& node,
-                                                        unsigned char byte) const {
-  const auto& children = node.children;
-  auto slot = std::lower_bound(children.begin(), children.end(), byte,
-                               [](const auto& child, unsigned char b) { return child.first < b; });
-  if (slot == children.end() || slot->first != byte) return nullptr;
-  return &nodes_[slot->second];
+const ReverseNameIndex::Slot* ReverseNameIndex::findByName(std::string_view name) const {
+  const uint64_t hash = hashName(name);
+  const auto hashHigh = static_cast<uint32_t>(hash >> 32);
+  const size_t mask = slots_.size() - 1;
+  for (size_t at = hash & mask;; at = (at + 1) & mask) {
+    const Slot& slot = slots_[at];
+    if (slot.offset == kNoEntry) return nullptr;
+    if (slot.hash != hashHigh || slot.nameLength != name.size()) continue;
+    // Names are short; a plain loop beats a call to memcmp here.
+    const char* stored = arena_.data() + slot.offset;
+    size_t i = 0;
+    while (i < name.size() && stored[i] == name[i]) ++i;
+    if (i == name.size()) return &slot;
+  }
+}
+
+uint32_t ReverseNameIndex::childOf(uint32_t node, unsigned char byte) const {
+  const Node& from = nodes_[node];
+  const unsigned char* first = edgeBytes_.data() + from.firstEdge;
+  const unsigned char* last = first + from.edgeCount;
+  const unsigned char* slot = std::lower_bound(first, last, byte);
+  if (slot == last || *slot != byte) return kNoNode;
+  return edgeTargets_[static_cast<size_t>(slot - edgeBytes_.data())];
 }
 
 std::optional<ReverseNameIndex::Reference> ReverseNameIndex::findLeftmostReference(
     std::string_view text, size_t begin, size_t end) const {
+  if (!hasBraceInNames_) {
+    // Every earlier brace's name holds this one, so only the last brace can match.
+    const size_t windowStart = end - std::min(end - begin, longestName_ + 1);
+    const size_t brace = text.substr(windowStart, end - windowStart).rfind('{');
+    if (brace == std::string_view::npos) return std::nullopt;
+    const size_t name = windowStart + brace + 1;
+    const Slot* slot = findByName(text.substr(name, end - name));
+    if (slot == nullptr) return std::nullopt;
+    return Reference{name - 1, std::string_view(arena_.data() + slot->offset + slot->nameLength,
+                                                slot->valueLength)};
+  }
   std::optional<Reference> leftmost;
-  const Node* node = &nodes_[0];
+  uint32_t node = 0;
   // At each step `node` stands for the name text[name, end); its opening brace would be at name-1.
   for (size_t name = end; name > begin; --name) {
     const char before = text[name - 1];
-    if (node->value != nullptr && before == '{') leftmost = Reference{name - 1, node->value};
-    node = childOf(*node, static_cast<unsigned char>(before));
-    if (node == nullptr) break;
+    if (before == '{' && nodes_[node].entry != kNoEntry) {
+      leftmost = Reference{name - 1, entries_[nodes_[node].entry].value};
+    }
+    node = childOf(node, static_cast<unsigned char>(before));
+    if (node == kNoNode) break;
   }
   return leftmost;
 }
@@ -67,11 +177,12 @@ void BraceExpander::planSegment() {
   if (!index_.isEmpty()) reference = index_.findLeftmostReference(text_, position_, close);
   if (reference) {
     copyEnd_ = reference->bracePosition;
+    hasValue_ = true;
     value_ = reference->value;
     resume_ = std::min(close + 1, text_.size());
   } else {
     copyEnd_ = std::min(close + 1, text_.size());
-    value_ = nullptr;
+    hasValue_ = false;
     resume_ = copyEnd_;
   }
   hasSegment_ = true;
@@ -84,7 +195,7 @@ void BraceExpander::expandInto(std::string& out, size_t target) {
     out.append(text_.data() + position_, length);
     position_ += length;
     if (position_ == copyEnd_) {
-      if (value_ != nullptr) out.append(*value_);
+      if (hasValue_) out.append(value_);
       position_ = resume_;
       hasSegment_ = false;
     }

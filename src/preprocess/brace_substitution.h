@@ -12,8 +12,10 @@
 
 namespace kvowrapper {
 
-// The defined names in a trie keyed by their bytes read backwards, so that every name ending at a
-// closing brace is found in one backward walk from it, however many opening braces precede it.
+// Finds the defined name that a closing brace ends. When no defined name contains an opening
+// brace, only the last opening brace before the closing one can start a defined name, and one
+// hash lookup decides. Otherwise a trie of the names read backwards finds every defined name
+// ending there in one backward walk, however many opening braces precede it.
 class ReverseNameIndex {
  public:
   explicit ReverseNameIndex(const DefinitionTable& table);
@@ -22,7 +24,7 @@ class ReverseNameIndex {
 
   struct Reference {
     size_t bracePosition;  // index of the '{' that opens the reference
-    const std::string* value;
+    std::string_view value;
   };
 
   // Within text[begin, end), where end is a closing brace or the end of the text and no closing
@@ -32,14 +34,42 @@ class ReverseNameIndex {
                                                  size_t end) const;
 
  private:
+  // Nodes and edges in flat arrays, in breadth-first order, so that a walk touches few cache
+  // lines: a node's edges are edgeBytes_/edgeTargets_[firstEdge, firstEdge + edgeCount).
   struct Node {
-    const std::string* value = nullptr;
-    std::vector<std::pair<unsigned char, uint32_t>> children;  // sorted by byte
+    uint32_t entry = kNoEntry;
+    uint32_t firstEdge = 0;
+    uint32_t edgeCount = 0;
   };
-  const Node* childOf(const Node& node, unsigned char byte) const;
+  static constexpr uint32_t kNoNode = UINT32_MAX;
+  static constexpr uint32_t kNoEntry = UINT32_MAX;
+  uint32_t childOf(uint32_t node, unsigned char byte) const;
 
   std::vector<Node> nodes_;
+  std::vector<unsigned char> edgeBytes_;  // sorted within each node
+  std::vector<uint32_t> edgeTargets_;
   bool isEmpty_ = true;
+
+  bool hasBraceInNames_ = false;
+  size_t longestName_ = 0;
+  // The names and values, copied together into one arena so that lookups stay in cache.
+  struct Entry {
+    std::string_view name;
+    std::string_view value;
+  };
+  std::string arena_;
+  std::vector<Entry> entries_;
+
+  // Open addressing in a power-of-two table. A slot holds all a lookup needs besides the name's
+  // bytes, which the value follows in the arena: a lookup costs two cache misses at most.
+  struct Slot {
+    uint32_t hash = 0;
+    uint32_t offset = kNoEntry;  // of the name in the arena; kNoEntry marks an empty slot
+    uint32_t nameLength = 0;
+    uint32_t valueLength = 0;
+  };
+  const Slot* findByName(std::string_view name) const;
+  std::vector<Slot> slots_;
 };
 
 // Expands {name} references of one text in bounded pieces, so a caller can stream the result.
@@ -63,7 +93,8 @@ class BraceExpander {
   // The planned segment: copy up to copyEnd, then append value (if any), then go on at resume.
   bool hasSegment_ = false;
   size_t copyEnd_ = 0;
-  const std::string* value_ = nullptr;
+  bool hasValue_ = false;
+  std::string_view value_;
   size_t resume_ = 0;
 };
 

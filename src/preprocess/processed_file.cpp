@@ -1,15 +1,13 @@
 #include "preprocess/processed_file.h"
 
 #include <fcntl.h>
-#include <sys/stat.h>
 
 #include <algorithm>
 #include <cerrno>
-#include <climits>
 #include <cstdio>
 #include <cstring>
-#include <memory>
 #include <new>
+#include <optional>
 
 #ifdef _WIN32
 #include <io.h>
@@ -18,6 +16,7 @@
 #endif
 
 #include "preprocess/brace_substitution.h"
+#include "preprocess/source_file.h"
 #include "preprocess/string_joining.h"
 
 #ifndef O_BINARY
@@ -28,66 +27,11 @@ namespace kvowrapper {
 
 namespace {
 
-// Largest transfer asked of one read or write; the Windows runtime counts in unsigned int.
+// Largest transfer asked of one write; the Windows runtime counts in unsigned int.
 constexpr size_t kMaxTransfer = size_t{1} << 30;
 
 void reportOutOfMemory() {
   std::fprintf(stderr, "kvowrapper: out of memory\n");
-}
-
-// A byte buffer that is not zero-filled first: the read fills it anyway.
-struct ByteBuffer {
-  std::unique_ptr<char[]> data;
-  size_t capacity = 0;
-  size_t size = 0;
-
-  // Makes room for at least `wanted` bytes, keeping the contents; false when memory is short.
-  bool reserve(size_t wanted) {
-    if (wanted <= capacity) return true;
-    std::unique_ptr<char[]> grown;
-    try {
-      grown = std::make_unique_for_overwrite<char[]>(wanted);
-    } catch (const std::bad_alloc&) {
-      return false;
-    }
-    if (size > 0) std::memcpy(grown.get(), data.get(), size);
-    data = std::move(grown);
-    capacity = wanted;
-    return true;
-  }
-};
-
-enum class ReadResult { kOk, kReadError, kOutOfMemory };
-
-// Reads `fd` to its end. The size from fstat is only a hint, so pipes, devices and files that
-// change while being read are still read whole.
-ReadResult readWhole(int fd, ByteBuffer& buffer) {
-  struct stat info {};
-  size_t expected = 0;
-  if (fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0) {
-    expected = static_cast<size_t>(info.st_size);
-  }
-  // One byte beyond the expected size lets the read that reports the end need no regrowth.
-  if (!buffer.reserve(expected > 0 ? expected + 1 : size_t{64} * 1024)) {
-    return ReadResult::kOutOfMemory;
-  }
-  for (;;) {
-    if (buffer.size == buffer.capacity && !buffer.reserve(buffer.capacity * 2)) {
-      return ReadResult::kOutOfMemory;
-    }
-    const size_t room = std::min(buffer.capacity - buffer.size, kMaxTransfer);
-#ifdef _WIN32
-    const int got = _read(fd, buffer.data.get() + buffer.size, static_cast<unsigned>(room));
-#else
-    const ssize_t got = read(fd, buffer.data.get() + buffer.size, room);
-#endif
-    if (got == 0) return ReadResult::kOk;
-    if (got < 0) {
-      if (errno == EINTR) continue;
-      return ReadResult::kReadError;
-    }
-    buffer.size += static_cast<size_t>(got);
-  }
 }
 
 bool writeAll(int fd, std::string_view bytes) {
@@ -146,7 +90,7 @@ std::string processText(const DefinitionTable& table, std::string_view source, s
 }
 
 bool writeProcessedFile(std::string& processedName, const DefinitionTable& table,
-                        std::string_view source, const char* inputPath) {
+                        std::string_view source, const char* inputPath, bool isSourceMapped) {
   processedName.assign(inputPath).append(kProcessedSuffix);
   const int fd =
       open(processedName.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_BINARY, 0666);  // NOLINT
@@ -156,7 +100,12 @@ bool writeProcessedFile(std::string& processedName, const DefinitionTable& table
   }
   bool isWritten = false;
   bool isOutOfMemory = false;
+  std::optional<MappedReadFaultGuard> faultGuard;
   try {
+    if (isSourceMapped) {
+      faultGuard.emplace("kvowrapper: unable to read input file " + std::string(inputPath) + "\n",
+                         processedName);
+    }
     isWritten = streamProcessedText(table, source, kDefaultChunkSize,
                                     [fd](std::string_view piece) { return writeAll(fd, piece); });
   } catch (const std::bad_alloc&) {
@@ -176,26 +125,21 @@ bool writeProcessedFile(std::string& processedName, const DefinitionTable& table
 
 bool produceProcessedFile(const DefinitionTable& table, std::string& processedName,
                           const char* inputPath) {
-  const int fd = open(inputPath, O_RDONLY | O_BINARY);  // NOLINT
-  if (fd < 0) {
-    std::fprintf(stderr, "kvowrapper: unable to open input file %s\n", inputPath);
-    return false;
-  }
-  ByteBuffer source;
-  const ReadResult result = readWhole(fd, source);
-  close(fd);
-  switch (result) {
-    case ReadResult::kOutOfMemory:
-      reportOutOfMemory();
+  SourceFile source;
+  switch (source.load(inputPath)) {
+    case SourceFile::Status::kOpenFailed:
+      std::fprintf(stderr, "kvowrapper: unable to open input file %s\n", inputPath);
       return false;
-    case ReadResult::kReadError:
+    case SourceFile::Status::kReadFailed:
       std::fprintf(stderr, "kvowrapper: unable to read input file %s\n", inputPath);
       return false;
-    case ReadResult::kOk:
+    case SourceFile::Status::kOutOfMemory:
+      reportOutOfMemory();
+      return false;
+    case SourceFile::Status::kOk:
       break;
   }
-  return writeProcessedFile(processedName, table, std::string_view(source.data.get(), source.size),
-                            inputPath);
+  return writeProcessedFile(processedName, table, source.bytes(), inputPath, source.isMapped());
 }
 
 }  // namespace kvowrapper

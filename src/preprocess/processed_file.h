@@ -34,9 +34,10 @@ std::string processText(const DefinitionTable& table, std::string_view source,
 bool produceProcessedFile(const DefinitionTable& table, std::string& processedName,
                           const char* inputPath);
 
-// Names, creates and writes the processed file for the source text read from `inputPath`.
+// Names, creates and writes the processed file for the source text loaded from `inputPath`
+// (`isSourceMapped` when that text is a file mapping, which can fault if the file is cut short).
 // On failure it has written its message, removed any partial file, and returns false.
 bool writeProcessedFile(std::string& processedName, const DefinitionTable& table,
-                        std::string_view source, const char* inputPath);
+                        std::string_view source, const char* inputPath, bool isSourceMapped);
 
 }  // namespace kvowrapper

@@ -1,0 +1,122 @@
+#!/usr/bin/env python3
+"""Runs the kvowrapper benchmarks side by side with hyperfine and prints a markdown table of
+medians and ratios, with peak memory from /usr/bin/time -v.
+
+Usage: bench/run.py BUILD_DIR WORK_DIR [--quick]
+"""
+import json
+import os
+import re
+import shlex
+import subprocess
+import sys
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+MIB = 1 << 20
+DEFS = ["-DVERSION=2.1.0", "-DCOMPANY=Example Corp", "-DROOT=C:\\src\\app", "-DPRODUCT=Widget"]
+SED = ("sed -e 's/{VERSION}/2.1.0/g' -e 's/{COMPANY}/Example Corp/g' "
+       "-e 's|{ROOT}|C:/src/app|g' -e 's/{PRODUCT}/Widget/g'")
+PERL = ("perl -0777 -pe 'BEGIN { %h = (VERSION => \"2.1.0\", COMPANY => \"Example Corp\", "
+        "ROOT => \"C:/src/app\", PRODUCT => \"Widget\") } "
+        "s/\\{(VERSION|COMPANY|ROOT|PRODUCT)\\}/$h{$1}/g; "
+        "s/\" *\\\\[ \\r\\n]*[\\r\\n][ \\r\\n]*\"//g'")
+
+
+def hyperfine(commands, runs, warmup, shell=True):
+    """Runs the commands side by side; returns their median times in seconds."""
+    out = os.path.join(WORK, "hyperfine.json")
+    args = ["hyperfine", "--style", "none", "-w", str(warmup), "-r", str(runs), "--export-json", out]
+    if not shell:
+        args.append("-N")
+    subprocess.run(args + commands, check=True, stdout=subprocess.DEVNULL)
+    with open(out) as f:
+        return [r["median"] for r in json.load(f)["results"]]
+
+
+def peak_kib(command):
+    result = subprocess.run(["/usr/bin/time", "-v", "sh", "-c", command], check=True,
+                            stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
+    return int(re.search(r"Maximum resident set size \(kbytes\): (\d+)", result.stderr).group(1))
+
+
+def wrapper(source, extra=()):
+    return " ".join(shlex.quote(a) for a in [WRAPPER, "true", "true", *DEFS, *extra, source])
+
+
+def main():
+    global WORK, WRAPPER
+    build, WORK = sys.argv[1], os.path.abspath(sys.argv[2])
+    quick = "--quick" in sys.argv
+    runs, warmup = (3, 1) if quick else (10, 3)
+    WRAPPER = os.path.abspath(os.path.join(build, "kvowrapper"))
+    os.makedirs(WORK, exist_ok=True)
+    os.chdir(WORK)
+    subprocess.run([sys.executable, os.path.join(HERE, "generate.py"), "."], check=True)
+    subprocess.run(["cc", "-O2", "-static", "-o", "trampoline", os.path.join(HERE, "trampoline.c")],
+                   check=True)
+    with open("dense.args") as f:
+        dense_defs = f.read().split()
+
+    rows = []
+
+    def row(name, seconds, reference, note=""):
+        rows.append((name, seconds, seconds / reference if reference else None, note))
+
+    # Realistic 64 MiB against the floor and the peers.
+    src = "realistic-64.rsrc"
+    w, cp, sed, perl = hyperfine([wrapper(src), f"cp {src} copy.rsrc",
+                                  f"{SED} {src} > sed.out", f"{PERL} {src} > perl.out"], runs, warmup)
+    row("realistic 64 MiB: kvowrapper", w, cp, "ratio to cp")
+    row("realistic 64 MiB: cp (floor)", cp, cp)
+    row("realistic 64 MiB: sed, substitution only", sed, w, "ratio to kvowrapper")
+    row("realistic 64 MiB: perl, substitution and joining", perl, w, "ratio to kvowrapper")
+    size = os.path.getsize(src)
+    memory = peak_kib(wrapper(src)) * 1024
+    budget = 2.2 * size + 4 * MIB
+    rows.append(("realistic 64 MiB: kvowrapper peak memory", None, memory / size,
+                 f"{memory / MIB:.1f} MiB; target at most {budget / MIB:.1f} MiB"))
+    perl_memory = peak_kib(f"{PERL} {src} > perl.out") * 1024
+    rows.append(("realistic 64 MiB: perl peak memory", None, perl_memory / size,
+                 f"{perl_memory / MIB:.1f} MiB"))
+
+    # Hostile inputs, per byte against the realistic workload per byte.
+    per_byte = w / size
+    hostile = [("only opening braces", wrapper("braces-16.rsrc")),
+               ("only opening braces, empty name defined", wrapper("braces-16.rsrc", ["-D=e"])),
+               ("one brace and a name that never closes", wrapper("longname-16.rsrc")),
+               ("chain of continued strings", wrapper("chain-16.rsrc")),
+               ("thousands of definitions, dense references",
+                " ".join(shlex.quote(a) for a in [WRAPPER, "true", "true", *dense_defs,
+                                                  "dense-16.rsrc"]))]
+    times = hyperfine([c for _, c in hostile], runs, warmup)
+    for (name, command), seconds in zip(hostile, times):
+        source = command.split()[-1]
+        row(f"hostile 16 MiB: {name}", seconds, None)
+        rows[-1] = (rows[-1][0], seconds, (seconds / os.path.getsize(source)) / per_byte,
+                    "per byte, ratio to realistic per byte")
+
+    # Scaling from 4 to 64 MiB.
+    for kind in ("realistic", "braces"):
+        times = hyperfine([wrapper(f"{kind}-{m}.rsrc") for m in (4, 16, 64)], runs, warmup)
+        for m, seconds in zip((4, 16, 64), times):
+            row(f"scaling {kind} {m} MiB", seconds, times[1],
+                "ratio to 16 MiB")
+
+    # Start-up on a typical small script.
+    t = "typical-8k.rsrc"
+    startup = hyperfine([wrapper(t), f"./trampoline true", "true"], runs * 10, warmup * 10,
+                        shell=False)
+    row("start-up 8 KiB: kvowrapper", startup[0], startup[1], "ratio to trampoline")
+    row("start-up 8 KiB: exec trampoline running true", startup[1], startup[1])
+    row("start-up 8 KiB: true alone", startup[2], startup[1])
+
+    print("| workload | median | ratio | |")
+    print("|---|---:|---:|---|")
+    for name, seconds, ratio, note in rows:
+        shown = f"{seconds * 1000:.2f} ms" if seconds is not None else ""
+        shown_ratio = f"{ratio:.2f}" if ratio is not None else ""
+        print(f"| {name} | {shown} | {shown_ratio} | {note} |")
+
+
+if __name__ == "__main__":
+    main()
