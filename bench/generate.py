@@ -61,6 +61,7 @@ def main():
     with open(os.path.join(target, "longname-16.rsrc"), "r+b") as f:
         f.write(b"{")
     write_repeated(os.path.join(target, "chain-16.rsrc"), b'"a" \\\r\n"', 16 * MIB)
+    write_repeated(os.path.join(target, "undefined-16.rsrc"), b"{}{X}", 16 * MIB)
     # Dense references to a few thousand names, one in eight undefined.
     refs = "".join(f"{{N{i}}}x" for i in range(4000))
     write_repeated(os.path.join(target, "dense-16.rsrc"), refs.encode(), 16 * MIB)

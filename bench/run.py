@@ -85,6 +85,7 @@ def main():
                ("only opening braces, empty name defined", wrapper("braces-16.rsrc", ["-D=e"])),
                ("one brace and a name that never closes", wrapper("longname-16.rsrc")),
                ("chain of continued strings", wrapper("chain-16.rsrc")),
+               ("dense references to undefined names", wrapper("undefined-16.rsrc")),
                ("thousands of definitions, dense references",
                 " ".join(shlex.quote(a) for a in [WRAPPER, "true", "true", *dense_defs,
                                                   "dense-16.rsrc"]))]

@@ -28,12 +28,17 @@ class SourceFileTest : public ::testing::Test {
 };
 
 TEST_F(SourceFileTest, LoadsRegularFilesWholeAndReportsFailures) {
-  const std::string text(100000, 'x');
+  const std::string text(1000000, 'x');
   std::ofstream(dir_ / "a.rsrc", std::ios::binary) << text;
+  std::ofstream(dir_ / "small.rsrc", std::ios::binary) << "small";
   std::ofstream(dir_ / "empty.rsrc", std::ios::binary).flush();
   SourceFile file;
   ASSERT_EQ(file.load((dir_ / "a.rsrc").c_str()), SourceFile::Status::kOk);
   EXPECT_EQ(file.bytes(), text);
+  EXPECT_TRUE(file.isMapped());
+  SourceFile small;
+  ASSERT_EQ(small.load((dir_ / "small.rsrc").c_str()), SourceFile::Status::kOk);
+  EXPECT_EQ(small.bytes(), "small");
   SourceFile empty;
   ASSERT_EQ(empty.load((dir_ / "empty.rsrc").c_str()), SourceFile::Status::kOk);
   EXPECT_EQ(empty.bytes(), "");

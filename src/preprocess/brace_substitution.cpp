@@ -44,6 +44,12 @@ ReverseNameIndex::ReverseNameIndex(const DefinitionTable& table) {
     const std::string_view stored(arena_.data() + at, name.size() + value.size());
     entries_.push_back({stored.substr(0, name.size()), stored.substr(name.size())});
     longestName_ = std::max(longestName_, name.size());
+    longestValue_ = std::max(longestValue_, value.size());
+    nameLengths_ |= uint64_t{1} << std::min<size_t>(name.size(), 63);
+    if (!name.empty()) {
+      const auto first = static_cast<unsigned char>(name[0]);
+      firstBytes_[first / 64] |= uint64_t{1} << (first % 64);
+    }
     hasBraceInNames_ = hasBraceInNames_ || name.find('{') != std::string::npos;
   }
   isEmpty_ = entries_.empty();
@@ -136,19 +142,19 @@ uint32_t ReverseNameIndex::childOf(uint32_t node, unsigned char byte) const {
   return edgeTargets_[static_cast<size_t>(slot - edgeBytes_.data())];
 }
 
+std::optional<std::string_view> ReverseNameIndex::findValue(std::string_view name) const {
+  if ((nameLengths_ >> std::min<size_t>(name.size(), 63) & 1) == 0) return std::nullopt;
+  if (!name.empty()) {
+    const auto first = static_cast<unsigned char>(name[0]);
+    if ((firstBytes_[first / 64] >> (first % 64) & 1) == 0) return std::nullopt;
+  }
+  const Slot* slot = findByName(name);
+  if (slot == nullptr) return std::nullopt;
+  return std::string_view(arena_.data() + slot->offset + slot->nameLength, slot->valueLength);
+}
+
 std::optional<ReverseNameIndex::Reference> ReverseNameIndex::findLeftmostReference(
     std::string_view text, size_t begin, size_t end) const {
-  if (!hasBraceInNames_) {
-    // Every earlier brace's name holds this one, so only the last brace can match.
-    const size_t windowStart = end - std::min(end - begin, longestName_ + 1);
-    const size_t brace = text.substr(windowStart, end - windowStart).rfind('{');
-    if (brace == std::string_view::npos) return std::nullopt;
-    const size_t name = windowStart + brace + 1;
-    const Slot* slot = findByName(text.substr(name, end - name));
-    if (slot == nullptr) return std::nullopt;
-    return Reference{name - 1, std::string_view(arena_.data() + slot->offset + slot->nameLength,
-                                                slot->valueLength)};
-  }
   std::optional<Reference> leftmost;
   uint32_t node = 0;
   // At each step `node` stands for the name text[name, end); its opening brace would be at name-1.
@@ -167,38 +173,97 @@ BraceExpander::BraceExpander(const ReverseNameIndex& index, std::string_view tex
     : index_(index), text_(text) {}
 
 void BraceExpander::planSegment() {
+  hasSegment_ = true;
+  hasValue_ = false;
+  if (index_.isEmpty()) {
+    copyEnd_ = resume_ = text_.size();
+  } else if (index_.hasBraceInNames()) {
+    planWithTrie();
+  } else {
+    planFromNextBrace();
+  }
+}
+
+void BraceExpander::planFromNextBrace() {
+  const size_t size = text_.size();
+  auto findBrace = [this, size](size_t from) {
+    // References often stand close together; a call to memchr costs more than a short look.
+    const size_t near = std::min(size, from + 16);
+    for (; from < near; ++from) {
+      if (text_[from] == '{') return from;
+    }
+    if (from == size) return size;
+    const void* found = std::memchr(text_.data() + from, '{', size - from);
+    return found != nullptr ? static_cast<size_t>(static_cast<const char*>(found) - text_.data())
+                            : size;
+  };
+  // Braces that start no defined name are left in the copy, so a run of them costs one plan.
+  for (size_t brace = findBrace(position_); brace < size;) {
+    const size_t name = brace + 1;
+    // The name runs to the next '}' or the end. No defined name holds a '{' or is longer than
+    // the longest, so the scan stops at either; it looks at each byte at most once more than the
+    // search for the next brace does.
+    const size_t limit = name + std::min(index_.longestName(), size - name);
+    size_t end = name;
+    while (end < limit && text_[end] != '}' && text_[end] != '{') ++end;
+    if (end == size || text_[end] == '}') {
+      if (const auto value = index_.findValue(text_.substr(name, end - name))) {
+        copyEnd_ = brace;
+        hasValue_ = true;
+        value_ = *value;
+        resume_ = std::min(end + 1, size);
+        return;
+      }
+    }
+    brace = end < size && text_[end] == '{' ? end : findBrace(name);
+  }
+  copyEnd_ = resume_ = size;
+}
+
+void BraceExpander::planWithTrie() {
   // A segment runs from here to the next closing brace (or the end). Every opening brace in it
   // names the text up to that closing brace, so only the leftmost defined one can be replaced;
   // scanning resumes after the closing brace either way.
-  const char* found = static_cast<const char*>(
-      std::memchr(text_.data() + position_, '}', text_.size() - position_));
-  const size_t close = found != nullptr ? static_cast<size_t>(found - text_.data()) : text_.size();
-  std::optional<ReverseNameIndex::Reference> reference;
-  if (!index_.isEmpty()) reference = index_.findLeftmostReference(text_, position_, close);
-  if (reference) {
+  const void* found = std::memchr(text_.data() + position_, '}', text_.size() - position_);
+  const size_t close = found != nullptr
+                           ? static_cast<size_t>(static_cast<const char*>(found) - text_.data())
+                           : text_.size();
+  if (const auto reference = index_.findLeftmostReference(text_, position_, close)) {
     copyEnd_ = reference->bracePosition;
     hasValue_ = true;
     value_ = reference->value;
     resume_ = std::min(close + 1, text_.size());
   } else {
-    copyEnd_ = std::min(close + 1, text_.size());
-    hasValue_ = false;
-    resume_ = copyEnd_;
+    copyEnd_ = resume_ = std::min(close + 1, text_.size());
   }
-  hasSegment_ = true;
 }
 
-void BraceExpander::expandInto(std::string& out, size_t target) {
-  while (out.size() < target && !isDone()) {
+size_t BraceExpander::expandInto(char* out, size_t used, size_t target) {
+  while (used < target && !isDone()) {
     if (!hasSegment_) planSegment();
-    const size_t length = std::min(copyEnd_ - position_, target - out.size());
-    out.append(text_.data() + position_, length);
+    const size_t length = std::min(copyEnd_ - position_, target - used);
+    std::memcpy(out + used, text_.data() + position_, length);
+    used += length;
     position_ += length;
     if (position_ == copyEnd_) {
-      if (hasValue_) out.append(value_);
+      if (hasValue_) {
+        std::memcpy(out + used, value_.data(), value_.size());
+        used += value_.size();
+      }
       position_ = resume_;
       hasSegment_ = false;
     }
+  }
+  return used;
+}
+
+void BraceExpander::expandInto(std::string& out, size_t target) {
+  constexpr size_t kStep = size_t{64} * 1024;
+  while (out.size() < target && !isDone()) {
+    const size_t used = out.size();
+    const size_t step = used + std::min(target - used, kStep);
+    out.resize(step + index_.longestValue());
+    out.resize(expandInto(out.data(), used, step));
   }
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -12,15 +13,22 @@
 
 namespace kvowrapper {
 
-// Finds the defined name that a closing brace ends. When no defined name contains an opening
-// brace, only the last opening brace before the closing one can start a defined name, and one
-// hash lookup decides. Otherwise a trie of the names read backwards finds every defined name
-// ending there in one backward walk, however many opening braces precede it.
+// The defined names, indexed for the two ways a reference is found. When no defined name holds an
+// opening brace (the usual case), a reference is an opening brace followed by a defined name that
+// runs to the next closing brace, and one hash lookup decides. Otherwise a trie of the names read
+// backwards finds every defined name that ends at a closing brace in one backward walk from it,
+// however many opening braces precede it.
 class ReverseNameIndex {
  public:
   explicit ReverseNameIndex(const DefinitionTable& table);
 
   bool isEmpty() const { return isEmpty_; }
+  bool hasBraceInNames() const { return hasBraceInNames_; }
+  size_t longestName() const { return longestName_; }
+  size_t longestValue() const { return longestValue_; }
+
+  // The value of exactly `name`, or none.
+  std::optional<std::string_view> findValue(std::string_view name) const;
 
   struct Reference {
     size_t bracePosition;  // index of the '{' that opens the reference
@@ -52,6 +60,7 @@ class ReverseNameIndex {
 
   bool hasBraceInNames_ = false;
   size_t longestName_ = 0;
+  size_t longestValue_ = 0;
   // The names and values, copied together into one arena so that lookups stay in cache.
   struct Entry {
     std::string_view name;
@@ -69,6 +78,11 @@ class ReverseNameIndex {
     uint32_t valueLength = 0;
   };
   const Slot* findByName(std::string_view name) const;
+
+  // Cheap filters that turn most undefined names away before hashing: the lengths of the names
+  // (the last bit stands for every length from 63 on) and their first bytes.
+  uint64_t nameLengths_ = 0;
+  std::array<uint64_t, 4> firstBytes_{};
   std::vector<Slot> slots_;
 };
 
@@ -80,12 +94,18 @@ class BraceExpander {
 
   bool isDone() const { return position_ >= text_.size() && !hasSegment_; }
 
-  // Appends expanded text to `out` until it holds at least `target` bytes or the text is done.
-  // A value is appended whole, so `out` may pass `target` by up to one value's length.
+  // Writes expanded text to out[used, ...) until at least `target` bytes are used or the text is
+  // done, and returns the new used count. A value is written whole, so `out` must have room for
+  // target + index.longestValue() bytes.
+  size_t expandInto(char* out, size_t used, size_t target);
+
+  // The same, appending to a string, which it grows as needed.
   void expandInto(std::string& out, size_t target);
 
  private:
   void planSegment();
+  void planFromNextBrace();
+  void planWithTrie();
 
   const ReverseNameIndex& index_;
   std::string_view text_;

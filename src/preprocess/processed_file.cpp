@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <new>
@@ -34,6 +35,21 @@ void reportOutOfMemory() {
   std::fprintf(stderr, "kvowrapper: out of memory\n");
 }
 
+#ifdef _WIN32
+constexpr int kTruncateOnOpen = O_TRUNC;
+bool truncateTo(int fd, uint64_t size) {
+  return _chsize_s(fd, static_cast<__int64>(size)) == 0;
+}
+#else
+// An existing processed file is overwritten in place and then cut to the new length, rather than
+// truncated on opening: ext4 flushes a file that was truncated to nothing and written again when
+// it is closed, which costs more than all the rest of a typical run.
+constexpr int kTruncateOnOpen = 0;
+bool truncateTo(int fd, uint64_t size) {
+  return ftruncate(fd, static_cast<off_t>(size)) == 0;
+}
+#endif
+
 bool writeAll(int fd, std::string_view bytes) {
   while (!bytes.empty()) {
     const size_t chunk = std::min(bytes.size(), kMaxTransfer);
@@ -57,23 +73,27 @@ bool streamProcessedText(const DefinitionTable& table, std::string_view source, 
   if (const size_t nul = source.find('\0'); nul != std::string_view::npos) {
     source = source.substr(0, nul);
   }
-  chunkSize = std::max<size_t>(chunkSize, 1);
+  // A small source gets a buffer of its own size: fresh pages cost more than the text's work.
+  chunkSize = std::clamp<size_t>(source.size(), 1, std::max<size_t>(chunkSize, 1));
   const ReverseNameIndex index(table);
   BraceExpander expander(index, source);
   StringJoiner joiner;
+  // One buffer for the whole stream: buffer[0, used) holds text not yet handed on.
   std::string buffer;
-  buffer.reserve(chunkSize);
+  size_t used = 0;
   size_t target = chunkSize;
   for (;;) {
-    expander.expandInto(buffer, target);
+    if (buffer.size() < target + index.longestValue()) buffer.resize(target + index.longestValue());
+    used = expander.expandInto(buffer.data(), used, target);
     const bool isLast = expander.isDone();
-    const auto progress = joiner.join(buffer.data(), buffer.size(), isLast);
+    const auto progress = joiner.join(buffer.data(), used, isLast);
     if (progress.finished > 0 && !sink(std::string_view(buffer.data(), progress.finished))) {
       return false;
     }
     if (isLast) return true;
-    const size_t pendingLength = buffer.size() - progress.pending;
-    buffer.erase(0, progress.pending);
+    const size_t pendingLength = used - progress.pending;
+    std::memmove(buffer.data(), buffer.data() + progress.pending, pendingLength);
+    used = pendingLength;
     // A span left open is tested again from its start; asking for twice its length each time
     // keeps that retesting linear however long the span grows.
     target = std::max(chunkSize, pendingLength * 2);
@@ -92,14 +112,15 @@ std::string processText(const DefinitionTable& table, std::string_view source, s
 bool writeProcessedFile(std::string& processedName, const DefinitionTable& table,
                         std::string_view source, const char* inputPath, bool isSourceMapped) {
   processedName.assign(inputPath).append(kProcessedSuffix);
-  const int fd =
-      open(processedName.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_BINARY, 0666);  // NOLINT
+  const int fd = open(processedName.c_str(), O_WRONLY | O_CREAT | kTruncateOnOpen | O_BINARY,
+                      0666);  // NOLINT(cppcoreguidelines-pro-type-vararg)
   if (fd < 0) {
     std::fprintf(stderr, "kvowrapper: unable to create temporary file %s\n", processedName.c_str());
     return false;
   }
   bool isWritten = false;
   bool isOutOfMemory = false;
+  uint64_t written = 0;
   std::optional<MappedReadFaultGuard> faultGuard;
   try {
     if (isSourceMapped) {
@@ -107,10 +128,14 @@ bool writeProcessedFile(std::string& processedName, const DefinitionTable& table
                          processedName);
     }
     isWritten = streamProcessedText(table, source, kDefaultChunkSize,
-                                    [fd](std::string_view piece) { return writeAll(fd, piece); });
+                                    [fd, &written](std::string_view piece) {
+                                      written += piece.size();
+                                      return writeAll(fd, piece);
+                                    });
   } catch (const std::bad_alloc&) {
     isOutOfMemory = true;
   }
+  if (isWritten && kTruncateOnOpen == 0) isWritten = truncateTo(fd, written);
   // A failed close can mean the data never reached the disk.
   const bool isClosed = close(fd) == 0;
   if (isWritten && isClosed) return true;
