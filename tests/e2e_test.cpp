@@ -279,6 +279,20 @@ TEST_F(WrapperTest, ProcessedFileIsASourceLikeAnyOther) {
   EXPECT_EQ(readFile(dir_ / "a.rsrc-processed.rsrc-processed.rsrc"), "1");
 }
 
+// The processed file is rewritten in place; a source that is a link to it must still be read
+// as it was, not as it is being overwritten.
+TEST_F(WrapperTest, SourceLinkedToItsProcessedFileIsReadWhole) {
+  std::string source;
+  for (int i = 0; i < 20000; ++i) source += "{A}\n";
+  writeFile(dir_ / "a.rsrc-processed.rsrc", source);
+  fs::create_symlink("a.rsrc-processed.rsrc", dir_ / "a.rsrc");
+  const Outcome result = run({kFakeCompiler, "kvo", "-DA=longer value", "a.rsrc"});
+  EXPECT_EQ(result.status, 0);
+  std::string expected;
+  for (int i = 0; i < 20000; ++i) expected += "longer value\n";
+  EXPECT_EQ(readFile(dir_ / "a.rsrc-processed.rsrc"), expected);
+}
+
 TEST_F(WrapperTest, LongPathAndLargeExpansionHaveNoLimit) {
   fs::path deep = dir_;
   std::string relative;

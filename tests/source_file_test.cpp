@@ -62,7 +62,7 @@ TEST_F(SourceFileTest, SourceCutShortWhileMappedIsAReadFailure) {
         }
         if (truncate(source.c_str(), 0) != 0) std::exit(3);
         std::string name;
-        writeProcessedFile(name, DefinitionTable{}, file.bytes(), source.c_str(), true);
+        writeProcessedFile(name, DefinitionTable{}, file, source.c_str());
         std::exit(4);
       },
       ::testing::ExitedWithCode(1), "kvowrapper: unable to read input file .*a.rsrc\n");

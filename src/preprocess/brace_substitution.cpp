@@ -142,15 +142,16 @@ uint32_t ReverseNameIndex::childOf(uint32_t node, unsigned char byte) const {
   return edgeTargets_[static_cast<size_t>(slot - edgeBytes_.data())];
 }
 
-std::optional<std::string_view> ReverseNameIndex::findValue(std::string_view name) const {
-  if ((nameLengths_ >> std::min<size_t>(name.size(), 63) & 1) == 0) return std::nullopt;
+bool ReverseNameIndex::findValue(std::string_view name, std::string_view& value) const {
+  if ((nameLengths_ >> std::min<size_t>(name.size(), 63) & 1) == 0) return false;
   if (!name.empty()) {
     const auto first = static_cast<unsigned char>(name[0]);
-    if ((firstBytes_[first / 64] >> (first % 64) & 1) == 0) return std::nullopt;
+    if ((firstBytes_[first / 64] >> (first % 64) & 1) == 0) return false;
   }
   const Slot* slot = findByName(name);
-  if (slot == nullptr) return std::nullopt;
-  return std::string_view(arena_.data() + slot->offset + slot->nameLength, slot->valueLength);
+  if (slot == nullptr) return false;
+  value = std::string_view(arena_.data() + slot->offset + slot->nameLength, slot->valueLength);
+  return true;
 }
 
 std::optional<ReverseNameIndex::Reference> ReverseNameIndex::findLeftmostReference(
@@ -206,14 +207,12 @@ void BraceExpander::planFromNextBrace() {
     const size_t limit = name + std::min(index_.longestName(), size - name);
     size_t end = name;
     while (end < limit && text_[end] != '}' && text_[end] != '{') ++end;
-    if (end == size || text_[end] == '}') {
-      if (const auto value = index_.findValue(text_.substr(name, end - name))) {
-        copyEnd_ = brace;
-        hasValue_ = true;
-        value_ = *value;
-        resume_ = std::min(end + 1, size);
-        return;
-      }
+    if ((end == size || text_[end] == '}') &&
+        index_.findValue(text_.substr(name, end - name), value_)) {
+      copyEnd_ = brace;
+      hasValue_ = true;
+      resume_ = std::min(end + 1, size);
+      return;
     }
     brace = end < size && text_[end] == '{' ? end : findBrace(name);
   }

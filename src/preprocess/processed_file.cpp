@@ -17,7 +17,6 @@
 #endif
 
 #include "preprocess/brace_substitution.h"
-#include "preprocess/source_file.h"
 #include "preprocess/string_joining.h"
 
 #ifndef O_BINARY
@@ -110,8 +109,14 @@ std::string processText(const DefinitionTable& table, std::string_view source, s
 }
 
 bool writeProcessedFile(std::string& processedName, const DefinitionTable& table,
-                        std::string_view source, const char* inputPath, bool isSourceMapped) {
+                        SourceFile& source, const char* inputPath) {
   processedName.assign(inputPath).append(kProcessedSuffix);
+  // The processed file is written in place; when it is the source itself (through a link),
+  // the source must be read from a copy.
+  if (source.isSameFile(processedName.c_str()) && !source.detach()) {
+    reportOutOfMemory();
+    return false;
+  }
   const int fd = open(processedName.c_str(), O_WRONLY | O_CREAT | kTruncateOnOpen | O_BINARY,
                       0666);  // NOLINT(cppcoreguidelines-pro-type-vararg)
   if (fd < 0) {
@@ -123,11 +128,11 @@ bool writeProcessedFile(std::string& processedName, const DefinitionTable& table
   uint64_t written = 0;
   std::optional<MappedReadFaultGuard> faultGuard;
   try {
-    if (isSourceMapped) {
+    if (source.isMapped()) {
       faultGuard.emplace("kvowrapper: unable to read input file " + std::string(inputPath) + "\n",
                          processedName);
     }
-    isWritten = streamProcessedText(table, source, kDefaultChunkSize,
+    isWritten = streamProcessedText(table, source.bytes(), kDefaultChunkSize,
                                     [fd, &written](std::string_view piece) {
                                       written += piece.size();
                                       return writeAll(fd, piece);
@@ -164,7 +169,7 @@ bool produceProcessedFile(const DefinitionTable& table, std::string& processedNa
     case SourceFile::Status::kOk:
       break;
   }
-  return writeProcessedFile(processedName, table, source.bytes(), inputPath, source.isMapped());
+  return writeProcessedFile(processedName, table, source, inputPath);
 }
 
 }  // namespace kvowrapper

@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "driver/definition_table.h"
+#include "preprocess/source_file.h"
 
 namespace kvowrapper {
 
@@ -34,10 +35,9 @@ std::string processText(const DefinitionTable& table, std::string_view source,
 bool produceProcessedFile(const DefinitionTable& table, std::string& processedName,
                           const char* inputPath);
 
-// Names, creates and writes the processed file for the source text loaded from `inputPath`
-// (`isSourceMapped` when that text is a file mapping, which can fault if the file is cut short).
+// Names, creates and writes the processed file for the source loaded from `inputPath`.
 // On failure it has written its message, removed any partial file, and returns false.
 bool writeProcessedFile(std::string& processedName, const DefinitionTable& table,
-                        std::string_view source, const char* inputPath, bool isSourceMapped);
+                        SourceFile& source, const char* inputPath);
 
 }  // namespace kvowrapper

@@ -48,8 +48,11 @@ SourceFile::Status SourceFile::load(const char* path) {
   if (fd < 0) return Status::kOpenFailed;
   struct stat info {};
   size_t expected = 0;
-  if (fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0) {
-    expected = static_cast<size_t>(info.st_size);
+  if (fstat(fd, &info) == 0) {
+    hasIdentity_ = true;
+    device_ = static_cast<uint64_t>(info.st_dev);
+    inode_ = static_cast<uint64_t>(info.st_ino);
+    if (S_ISREG(info.st_mode) && info.st_size > 0) expected = static_cast<size_t>(info.st_size);
   }
 #ifndef _WIN32
   // Mapping pays from a few pages on; a small file is read faster than it is mapped and unmapped.
@@ -72,6 +75,28 @@ SourceFile::Status SourceFile::load(const char* path) {
   const Status status = readWhole(fd, expected);
   close(fd);
   return status;
+}
+
+bool SourceFile::isSameFile(const char* path) const {
+  struct stat info {};
+  // Windows has no inode numbers to compare; nothing there maps the source either.
+  return hasIdentity_ && stat(path, &info) == 0 && info.st_ino != 0 &&
+         static_cast<uint64_t>(info.st_dev) == device_ &&
+         static_cast<uint64_t>(info.st_ino) == inode_;
+}
+
+bool SourceFile::detach() {
+  if (mapping_ == nullptr) return true;
+  auto copy = allocateBytes(size_);
+  if (copy == nullptr) return false;
+  std::memcpy(copy.get(), data_, size_);
+#ifndef _WIN32
+  munmap(mapping_, mappingSize_);
+#endif
+  mapping_ = nullptr;
+  buffer_ = std::move(copy);
+  data_ = buffer_.get();
+  return true;
 }
 
 // The size from fstat is only a hint: pipes and devices report none, and a file may change.

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -25,6 +26,13 @@ class SourceFile {
   std::string_view bytes() const { return {data_, size_}; }
   bool isMapped() const { return mapping_ != nullptr; }
 
+  // True when `path` names the very file that was loaded (a link to it, say).
+  bool isSameFile(const char* path) const;
+
+  // Copies mapped bytes into memory of its own, so that writing the file cannot change them.
+  // False when memory is short.
+  bool detach();
+
  private:
   Status readWhole(int fd, size_t expected);
 
@@ -33,6 +41,9 @@ class SourceFile {
   void* mapping_ = nullptr;
   size_t mappingSize_ = 0;
   std::unique_ptr<char[]> buffer_;
+  bool hasIdentity_ = false;
+  uint64_t device_ = 0;
+  uint64_t inode_ = 0;
 };
 
 // While it lives, a fault in reading a mapped source (the file was cut short by another process)
