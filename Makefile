@@ -3,7 +3,7 @@ PRESET ?= release
 BUILD_DIR := build/$(PRESET)
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: all build demo test bench clean
+.PHONY: all build demo test windows test-wine bench clean
 
 all: build
 
@@ -20,6 +20,18 @@ demo: build
 
 test: build
 	ctest --preset $(PRESET) -j $(JOBS)
+
+# The Windows programs, cross-built with MinGW-w64: the shipped 32-bit one and the 64-bit one
+# that the Wine tests run.
+windows:
+	cmake --preset windows-i686
+	cmake --build --preset windows-i686 -j $(JOBS)
+	cmake --preset windows-x86_64
+	cmake --build --preset windows-x86_64 -j $(JOBS)
+
+# The end-to-end tests, run against the 64-bit Windows build under wine64.
+test-wine: build windows
+	ctest --preset wine
 
 # Side-by-side timings against cp, sed, perl and an exec trampoline; needs hyperfine and time.
 bench: build

@@ -13,5 +13,6 @@ int main(int argc, char** argv) {
     std::fclose(file);
   }
   const char* status = std::getenv("FAKE_KVO_STATUS");
-  return status != nullptr ? std::atoi(status) : 0;
+  // Parsed unsigned, so that Windows status codes such as 0xC0000005 come through whole.
+  return status != nullptr ? static_cast<int>(std::strtoul(status, nullptr, 0)) : 0;
 }

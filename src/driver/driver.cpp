@@ -46,10 +46,12 @@ int runWrapper(int argc, const char* const* argv) {
   // Every source position carries the processed path of the last source.
   for (const size_t entry : sourceEntries) forwarded[entry] = processedName.c_str();
 
-  const int status = launchRealCompiler(realCompilerPath, forwarded.data());
-  // Only a failed launch comes back here; the compiler will never read the file.
+  if (const auto status = launchRealCompiler(realCompilerPath, forwarded.data())) {
+    return *status;  // the compiler ran (and was waited for, where the platform cannot exec)
+  }
+  // The compiler could not be started and will never read the file.
   std::remove(processedName.c_str());
-  return status;
+  return -1;
 }
 
 }  // namespace kvowrapper

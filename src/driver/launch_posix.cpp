@@ -4,11 +4,11 @@
 
 namespace kvowrapper {
 
-int launchRealCompiler(const char* path, const char* const* arguments) {
+std::optional<int> launchRealCompiler(const char* path, const char* const* arguments) {
   // execvp's prototype predates const; it does not modify the strings.
   execvp(path,
          const_cast<char* const*>(arguments));  // NOLINT(cppcoreguidelines-pro-type-const-cast)
-  return -1;
+  return std::nullopt;
 }
 
 }  // namespace kvowrapper

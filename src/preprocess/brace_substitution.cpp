@@ -59,7 +59,7 @@ ReverseNameIndex::ReverseNameIndex(const DefinitionTable& table) {
   slots_.resize(capacity);
   for (const Entry& entry : entries_) {
     const uint64_t hash = hashName(entry.name);
-    size_t at = hash & (capacity - 1);
+    size_t at = static_cast<size_t>(hash) & (capacity - 1);
     while (slots_[at].offset != kNoEntry) at = (at + 1) & (capacity - 1);
     // A command line is far below 4 GiB, so the arena's offsets and lengths fit 32 bits.
     slots_[at] = Slot{
@@ -121,7 +121,7 @@ const ReverseNameIndex::Slot* ReverseNameIndex::findByName(std::string_view name
   const uint64_t hash = hashName(name);
   const auto hashHigh = static_cast<uint32_t>(hash >> 32);
   const size_t mask = slots_.size() - 1;
-  for (size_t at = hash & mask;; at = (at + 1) & mask) {
+  for (size_t at = static_cast<size_t>(hash) & mask;; at = (at + 1) & mask) {
     const Slot& slot = slots_[at];
     if (slot.offset == kNoEntry) return nullptr;
     if (slot.hash != hashHigh || slot.nameLength != name.size()) continue;
