@@ -3,7 +3,7 @@ PRESET ?= release
 BUILD_DIR := build/$(PRESET)
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: all build demo test windows test-wine bench clean
+.PHONY: all build demo test windows test-wine package package-windows bench clean
 
 all: build
 
@@ -32,6 +32,14 @@ windows:
 # The end-to-end tests, run against the 64-bit Windows build under wine64.
 test-wine: build windows
 	ctest --preset wine
+
+# The Debian package and the tarball, in build/release.
+package: build
+	cmake --build --preset $(PRESET) --target package
+
+# The .zip of the static 32-bit Windows program, in build/windows-i686.
+package-windows: windows
+	cmake --build --preset windows-i686 --target package
 
 # Side-by-side timings against cp, sed, perl and an exec trampoline; needs hyperfine and time.
 bench: build
