@@ -1,67 +1,22 @@
 #include "preprocess/processed_file.h"
 
-#include <fcntl.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <new>
 #include <optional>
 
-#ifdef _WIN32
-#include <io.h>
-#else
-#include <unistd.h>
-#endif
-
 #include "preprocess/brace_substitution.h"
+#include "preprocess/file_io.h"
 #include "preprocess/string_joining.h"
-
-#ifndef O_BINARY
-#define O_BINARY 0
-#endif
 
 namespace kvowrapper {
 
 namespace {
 
-// Largest transfer asked of one write; the Windows runtime counts in unsigned int.
-constexpr size_t kMaxTransfer = size_t{1} << 30;
-
 void reportOutOfMemory() {
   std::fprintf(stderr, "kvowrapper: out of memory\n");
-}
-
-#ifdef _WIN32
-constexpr int kTruncateOnOpen = O_TRUNC;
-bool truncateTo(int fd, uint64_t size) {
-  return _chsize_s(fd, static_cast<__int64>(size)) == 0;
-}
-#else
-// An existing processed file is overwritten in place and then cut to the new length, rather than
-// truncated on opening: ext4 flushes a file that was truncated to nothing and written again when
-// it is closed, which costs more than all the rest of a typical run.
-constexpr int kTruncateOnOpen = 0;
-bool truncateTo(int fd, uint64_t size) {
-  return ftruncate(fd, static_cast<off_t>(size)) == 0;
-}
-#endif
-
-bool writeAll(int fd, std::string_view bytes) {
-  while (!bytes.empty()) {
-    const size_t chunk = std::min(bytes.size(), kMaxTransfer);
-#ifdef _WIN32
-    const int put = _write(fd, bytes.data(), static_cast<unsigned>(chunk));
-#else
-    const ssize_t put = write(fd, bytes.data(), chunk);
-#endif
-    if (put < 0 && errno == EINTR) continue;
-    if (put <= 0) return false;
-    bytes.remove_prefix(static_cast<size_t>(put));
-  }
-  return true;
 }
 
 }  // namespace
@@ -117,8 +72,7 @@ bool writeProcessedFile(std::string& processedName, const DefinitionTable& table
     reportOutOfMemory();
     return false;
   }
-  const int fd = open(processedName.c_str(), O_WRONLY | O_CREAT | kTruncateOnOpen | O_BINARY,
-                      0666);  // NOLINT(cppcoreguidelines-pro-type-vararg)
+  const int fd = openForWriting(processedName.c_str());
   if (fd < 0) {
     std::fprintf(stderr, "kvowrapper: unable to create temporary file %s\n", processedName.c_str());
     return false;
@@ -135,21 +89,22 @@ bool writeProcessedFile(std::string& processedName, const DefinitionTable& table
     isWritten = streamProcessedText(table, source.bytes(), kDefaultChunkSize,
                                     [fd, &written](std::string_view piece) {
                                       written += piece.size();
-                                      return writeAll(fd, piece);
+                                      return writeAll(fd, piece.data(), piece.size());
                                     });
   } catch (const std::bad_alloc&) {
     isOutOfMemory = true;
   }
-  if (isWritten && kTruncateOnOpen == 0) isWritten = truncateTo(fd, written);
+  // An earlier, longer processed file may have been overwritten in place.
+  if (isWritten) isWritten = truncateFile(fd, written);
   // A failed close can mean the data never reached the disk.
-  const bool isClosed = close(fd) == 0;
+  const bool isClosed = closeFile(fd);
   if (isWritten && isClosed) return true;
   if (isOutOfMemory) {
     reportOutOfMemory();
   } else {
     std::fprintf(stderr, "kvowrapper: unable to write temporary file %s\n", processedName.c_str());
   }
-  unlink(processedName.c_str());
+  std::remove(processedName.c_str());
   return false;
 }
 

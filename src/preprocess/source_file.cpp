@@ -1,31 +1,22 @@
 #include "preprocess/source_file.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
 #include <new>
 
-#ifdef _WIN32
-#include <io.h>
-#else
+#include "preprocess/file_io.h"
+
+#ifndef _WIN32
 #include <signal.h>
 #include <sys/mman.h>
 #include <unistd.h>
 #endif
 
-#ifndef O_BINARY
-#define O_BINARY 0
-#endif
-
 namespace kvowrapper {
 
 namespace {
-
-// Largest transfer asked of one read; the Windows runtime counts in unsigned int.
-constexpr size_t kMaxRead = size_t{1} << 30;
 
 std::unique_ptr<char[]> allocateBytes(size_t size) {
   try {
@@ -44,7 +35,7 @@ SourceFile::~SourceFile() {
 }
 
 SourceFile::Status SourceFile::load(const char* path) {
-  const int fd = open(path, O_RDONLY | O_BINARY);  // NOLINT(cppcoreguidelines-pro-type-vararg)
+  const int fd = openForReading(path);
   if (fd < 0) return Status::kOpenFailed;
   struct stat info {};
   size_t expected = 0;
@@ -62,7 +53,7 @@ SourceFile::Status SourceFile::load(const char* path) {
     char probe = 0;
     // A file that grew since fstat is read instead, so that nothing past the mapping is lost.
     if (mapping != MAP_FAILED && pread(fd, &probe, 1, static_cast<off_t>(expected)) == 0) {
-      close(fd);
+      closeFile(fd);
       mapping_ = mapping;
       mappingSize_ = expected;
       data_ = static_cast<const char*>(mapping);
@@ -73,7 +64,7 @@ SourceFile::Status SourceFile::load(const char* path) {
   }
 #endif
   const Status status = readWhole(fd, expected);
-  close(fd);
+  closeFile(fd);
   return status;
 }
 
@@ -114,17 +105,9 @@ SourceFile::Status SourceFile::readWhole(int fd, size_t expected) {
       buffer_ = std::move(grown);
       capacity *= 2;
     }
-    const size_t room = std::min(capacity - size, kMaxRead);
-#ifdef _WIN32
-    const int got = _read(fd, buffer_.get() + size, static_cast<unsigned>(room));
-#else
-    const ssize_t got = read(fd, buffer_.get() + size, room);
-#endif
+    const int64_t got = readSome(fd, buffer_.get() + size, capacity - size);
     if (got == 0) break;
-    if (got < 0) {
-      if (errno == EINTR) continue;
-      return Status::kReadFailed;
-    }
+    if (got < 0) return Status::kReadFailed;
     size += static_cast<size_t>(got);
   }
   data_ = buffer_.get();
