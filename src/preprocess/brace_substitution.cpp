@@ -1,6 +1,7 @@
 #include "preprocess/brace_substitution.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 
 namespace kvowrapper {
@@ -12,6 +13,17 @@ uint64_t mix(uint64_t h) {
   h *= 0xd6e8feb86659fd93ULL;
   h ^= h >> 32;
   return h;
+}
+
+// Packs a short name's bytes and its length into a word that is never 0.
+uint64_t packShortName(uint64_t bytes, size_t length) {
+  const uint64_t mask = (uint64_t{1} << (8 * length)) - 1;
+  return (bytes & mask) | (static_cast<uint64_t>(length + 1) << 56);
+}
+
+// Marks the bytes of `word` that are 0 with their top bit; the lowest mark is exact.
+uint64_t zeroBytes(uint64_t word) {
+  return (word - 0x0101010101010101ULL) & ~word & 0x8080808080808080ULL;
 }
 
 uint64_t hashName(std::string_view name) {
@@ -67,6 +79,20 @@ ReverseNameIndex::ReverseNameIndex(const DefinitionTable& table) {
         static_cast<uint32_t>(entry.name.size()), static_cast<uint32_t>(entry.value.size())};
   }
 
+  size_t shortCapacity = 16;
+  while (shortCapacity < entries_.size() * 2) shortCapacity *= 2;
+  shortSlots_.resize(shortCapacity);
+  for (const Entry& entry : entries_) {
+    if (entry.name.size() > kShortName) continue;
+    uint64_t bytes = 0;
+    std::memcpy(&bytes, entry.name.data(), entry.name.size());
+    const uint64_t key = packShortName(bytes, entry.name.size());
+    size_t at = static_cast<size_t>(mix(key)) & (shortCapacity - 1);
+    while (shortSlots_[at].key != 0) at = (at + 1) & (shortCapacity - 1);
+    shortSlots_[at] = ShortSlot{key, static_cast<uint32_t>(entry.value.data() - arena_.data()),
+                                static_cast<uint32_t>(entry.value.size())};
+  }
+
   // The trie is built with a child list per node, then laid out flat.
   struct BuildNode {
     uint32_t entry = kNoEntry;
@@ -114,6 +140,19 @@ ReverseNameIndex::ReverseNameIndex(const DefinitionTable& table) {
       edgeBytes_.push_back(byte);
       edgeTargets_.push_back(newIndex[child]);
     }
+  }
+}
+
+bool ReverseNameIndex::findShortValue(uint64_t word, size_t length, std::string_view& value) const {
+  const uint64_t key = packShortName(word, length);
+  const size_t mask = shortSlots_.size() - 1;
+  for (size_t at = static_cast<size_t>(mix(key)) & mask;; at = (at + 1) & mask) {
+    const ShortSlot& slot = shortSlots_[at];
+    if (slot.key == key) {
+      value = std::string_view(arena_.data() + slot.valueOffset, slot.valueLength);
+      return true;
+    }
+    if (slot.key == 0) return false;
   }
 }
 
@@ -201,6 +240,29 @@ void BraceExpander::planFromNextBrace() {
   // Braces that start no defined name are left in the copy, so a run of them costs one plan.
   for (size_t brace = findBrace(position_); brace < size;) {
     const size_t name = brace + 1;
+    if (std::endian::native == std::endian::little && size - name >= 8) {
+      // The next '{' or '}' among the name's first 8 bytes, found without a loop.
+      uint64_t word = 0;
+      std::memcpy(&word, text_.data() + name, 8);
+      const uint64_t stops = zeroBytes(word ^ 0x7b7b7b7b7b7b7b7bULL) |  // '{'
+                             zeroBytes(word ^ 0x7d7d7d7d7d7d7d7dULL);   // '}'
+      if (stops != 0) {
+        const auto length = static_cast<size_t>(std::countr_zero(stops) / 8);
+        const size_t end = name + length;
+        if (text_[end] == '{') {
+          brace = end;
+          continue;
+        }
+        if (index_.findShortValue(word, length, value_)) {
+          copyEnd_ = brace;
+          hasValue_ = true;
+          resume_ = end + 1;
+          return;
+        }
+        brace = findBrace(name);
+        continue;
+      }
+    }
     // The name runs to the next '}' or the end. No defined name holds a '{' or is longer than
     // the longest, so the scan stops at either; it looks at each byte at most once more than the
     // search for the next brace does.

@@ -31,6 +31,11 @@ class ReverseNameIndex {
   // parameter: returning an optional view here costs a store-forwarding stall per reference.)
   bool findValue(std::string_view name, std::string_view& value) const;
 
+  // The same for a name of at most kShortName bytes given as the first `length` bytes of `word`
+  // (loaded little-endian from the text, bytes past the name ignored): one probe, one compare.
+  static constexpr size_t kShortName = 7;
+  bool findShortValue(uint64_t word, size_t length, std::string_view& value) const;
+
   struct Reference {
     size_t bracePosition;  // index of the '{' that opens the reference
     std::string_view value;
@@ -79,6 +84,15 @@ class ReverseNameIndex {
     uint32_t valueLength = 0;
   };
   const Slot* findByName(std::string_view name) const;
+
+  // Short names packed with their length into one word, which is the whole key: dense
+  // references to short names are looked up with no loop over their bytes.
+  struct ShortSlot {
+    uint64_t key = 0;  // 0 marks an empty slot; a packed key never is 0
+    uint32_t valueOffset = 0;
+    uint32_t valueLength = 0;
+  };
+  std::vector<ShortSlot> shortSlots_;
 
   // Cheap filters that turn most undefined names away before hashing: the lengths of the names
   // (the last bit stands for every length from 63 on) and their first bytes.
