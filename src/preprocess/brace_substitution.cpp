@@ -239,7 +239,10 @@ void BraceExpander::planFromNextBrace() {
   };
   // Braces that start no defined name are left in the copy, so a run of them costs one plan.
   for (size_t brace = findBrace(position_); brace < size;) {
-    const size_t name = brace + 1;
+    size_t name = brace + 1;
+    // In a run of opening braces only the last can start a name: skip to it at once.
+    while (name < size && text_[name] == '{') ++name;
+    brace = name - 1;
     if (std::endian::native == std::endian::little && size - name >= 8) {
       // The next '{' or '}' among the name's first 8 bytes, found without a loop.
       uint64_t word = 0;
