@@ -93,6 +93,11 @@ ReverseNameIndex::ReverseNameIndex(const DefinitionTable& table) {
                                 static_cast<uint32_t>(entry.value.size())};
   }
 
+  // Only names holding an opening brace need the trie; without them it is never walked.
+  if (hasBraceInNames_) buildTrie();
+}
+
+void ReverseNameIndex::buildTrie() {
   // The trie is built with a child list per node, then laid out flat.
   struct BuildNode {
     uint32_t entry = kNoEntry;

@@ -57,6 +57,7 @@ class ReverseNameIndex {
   };
   static constexpr uint32_t kNoNode = UINT32_MAX;
   static constexpr uint32_t kNoEntry = UINT32_MAX;
+  void buildTrie();
   uint32_t childOf(uint32_t node, unsigned char byte) const;
 
   std::vector<Node> nodes_;
