@@ -26,6 +26,23 @@ uint64_t zeroBytes(uint64_t word) {
   return (word - 0x0101010101010101ULL) & ~word & 0x8080808080808080ULL;
 }
 
+// Copies with fixed-size moves when short: dense references copy a few bytes at a time, where
+// a call to memcpy costs more than the copy.
+void copyBytes(char* to, const char* from, size_t size) {
+  if (size > 16) {
+    std::memcpy(to, from, size);
+  } else if (size >= 8) {
+    uint64_t head = 0;
+    uint64_t tail = 0;
+    std::memcpy(&head, from, 8);
+    std::memcpy(&tail, from + size - 8, 8);
+    std::memcpy(to, &head, 8);
+    std::memcpy(to + size - 8, &tail, 8);
+  } else {
+    for (size_t i = 0; i < size; ++i) to[i] = from[i];
+  }
+}
+
 uint64_t hashName(std::string_view name) {
   uint64_t h = 0x9e3779b97f4a7c15ULL ^ name.size();
   size_t i = 0;
@@ -311,12 +328,12 @@ size_t BraceExpander::expandInto(char* out, size_t used, size_t target) {
   while (used < target && !isDone()) {
     if (!hasSegment_) planSegment();
     const size_t length = std::min(copyEnd_ - position_, target - used);
-    std::memcpy(out + used, text_.data() + position_, length);
+    copyBytes(out + used, text_.data() + position_, length);
     used += length;
     position_ += length;
     if (position_ == copyEnd_) {
       if (hasValue_) {
-        std::memcpy(out + used, value_.data(), value_.size());
+        copyBytes(out + used, value_.data(), value_.size());
         used += value_.size();
       }
       position_ = resume_;
