@@ -67,7 +67,7 @@ TEST(BraceExpander, PiecesAddUpToTheWholeText) {
   const DefinitionTable table = makeTable({{"A", "one"}, {"LONGER", "value of some length"}});
   const std::string text = "x{A}y{LONGER}{B}{{A}}tail{A";
   const std::string whole = expandBraceReferences(table, text);
-  const ReverseNameIndex index(table);
+  const NameIndex index(table);
   for (size_t piece = 1; piece < 8; ++piece) {
     BraceExpander expander(index, text);
     std::string out;

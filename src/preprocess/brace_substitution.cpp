@@ -59,7 +59,7 @@ uint64_t hashName(std::string_view name) {
 
 }  // namespace
 
-ReverseNameIndex::ReverseNameIndex(const DefinitionTable& table) {
+NameIndex::NameIndex(const DefinitionTable& table) {
   // A reference name never contains a closing brace, so such a name can never match.
   size_t arenaSize = 0;
   for (const auto& [name, value] : table) {
@@ -114,7 +114,7 @@ ReverseNameIndex::ReverseNameIndex(const DefinitionTable& table) {
   if (hasBraceInNames_) buildTrie();
 }
 
-void ReverseNameIndex::buildTrie() {
+void NameIndex::buildTrie() {
   // The trie is built with a child list per node, then laid out flat.
   struct BuildNode {
     uint32_t entry = kNoEntry;
@@ -165,7 +165,7 @@ void ReverseNameIndex::buildTrie() {
   }
 }
 
-bool ReverseNameIndex::findShortValue(uint64_t word, size_t length, std::string_view& value) const {
+bool NameIndex::findShortValue(uint64_t word, size_t length, std::string_view& value) const {
   const uint64_t key = packShortName(word, length);
   const size_t mask = shortSlots_.size() - 1;
   for (size_t at = static_cast<size_t>(mix(key)) & mask;; at = (at + 1) & mask) {
@@ -178,7 +178,7 @@ bool ReverseNameIndex::findShortValue(uint64_t word, size_t length, std::string_
   }
 }
 
-const ReverseNameIndex::Slot* ReverseNameIndex::findByName(std::string_view name) const {
+const NameIndex::Slot* NameIndex::findByName(std::string_view name) const {
   const uint64_t hash = hashName(name);
   const auto hashHigh = static_cast<uint32_t>(hash >> 32);
   const size_t mask = slots_.size() - 1;
@@ -194,7 +194,7 @@ const ReverseNameIndex::Slot* ReverseNameIndex::findByName(std::string_view name
   }
 }
 
-uint32_t ReverseNameIndex::childOf(uint32_t node, unsigned char byte) const {
+uint32_t NameIndex::childOf(uint32_t node, unsigned char byte) const {
   const Node& from = nodes_[node];
   const unsigned char* first = edgeBytes_.data() + from.firstEdge;
   const unsigned char* last = first + from.edgeCount;
@@ -203,7 +203,7 @@ uint32_t ReverseNameIndex::childOf(uint32_t node, unsigned char byte) const {
   return edgeTargets_[static_cast<size_t>(slot - edgeBytes_.data())];
 }
 
-bool ReverseNameIndex::findValue(std::string_view name, std::string_view& value) const {
+bool NameIndex::findValue(std::string_view name, std::string_view& value) const {
   if ((nameLengths_ >> std::min<size_t>(name.size(), 63) & 1) == 0) return false;
   if (!name.empty()) {
     const auto first = static_cast<unsigned char>(name[0]);
@@ -215,8 +215,9 @@ bool ReverseNameIndex::findValue(std::string_view name, std::string_view& value)
   return true;
 }
 
-std::optional<ReverseNameIndex::Reference> ReverseNameIndex::findLeftmostReference(
-    std::string_view text, size_t begin, size_t end) const {
+std::optional<NameIndex::Reference> NameIndex::findLeftmostReference(std::string_view text,
+                                                                     size_t begin,
+                                                                     size_t end) const {
   std::optional<Reference> leftmost;
   uint32_t node = 0;
   // At each step `node` stands for the name text[name, end); its opening brace would be at name-1.
@@ -231,7 +232,7 @@ std::optional<ReverseNameIndex::Reference> ReverseNameIndex::findLeftmostReferen
   return leftmost;
 }
 
-BraceExpander::BraceExpander(const ReverseNameIndex& index, std::string_view text)
+BraceExpander::BraceExpander(const NameIndex& index, std::string_view text)
     : index_(index), text_(text) {}
 
 void BraceExpander::planSegment() {
@@ -354,7 +355,7 @@ void BraceExpander::expandInto(std::string& out, size_t target) {
 }
 
 std::string expandBraceReferences(const DefinitionTable& table, std::string_view text) {
-  const ReverseNameIndex index(table);
+  const NameIndex index(table);
   BraceExpander expander(index, text);
   std::string out;
   expander.expandInto(out, SIZE_MAX);

@@ -18,9 +18,9 @@ namespace kvowrapper {
 // runs to the next closing brace, and one hash lookup decides. Otherwise a trie of the names read
 // backwards finds every defined name that ends at a closing brace in one backward walk from it,
 // however many opening braces precede it.
-class ReverseNameIndex {
+class NameIndex {
  public:
-  explicit ReverseNameIndex(const DefinitionTable& table);
+  explicit NameIndex(const DefinitionTable& table);
 
   bool isEmpty() const { return isEmpty_; }
   bool hasBraceInNames() const { return hasBraceInNames_; }
@@ -106,7 +106,7 @@ class ReverseNameIndex {
 // The index and the text must outlive the expander.
 class BraceExpander {
  public:
-  BraceExpander(const ReverseNameIndex& index, std::string_view text);
+  BraceExpander(const NameIndex& index, std::string_view text);
 
   bool isDone() const { return position_ >= text_.size() && !hasSegment_; }
 
@@ -123,7 +123,7 @@ class BraceExpander {
   void planFromNextBrace();
   void planWithTrie();
 
-  const ReverseNameIndex& index_;
+  const NameIndex& index_;
   std::string_view text_;
   size_t position_ = 0;  // next byte of the text to copy
   // The planned segment: copy up to copyEnd, then append value (if any), then go on at resume.

@@ -29,7 +29,7 @@ bool streamProcessedText(const DefinitionTable& table, std::string_view source, 
   }
   // A small source gets a buffer of its own size: fresh pages cost more than the text's work.
   chunkSize = std::clamp<size_t>(source.size(), 1, std::max<size_t>(chunkSize, 1));
-  const ReverseNameIndex index(table);
+  const NameIndex index(table);
   BraceExpander expander(index, source);
   StringJoiner joiner;
   // One buffer for the whole stream: buffer[0, used) holds text not yet handed on.
