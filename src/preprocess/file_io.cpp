@@ -19,6 +19,22 @@ namespace {
 // Largest transfer asked of one call; the Windows runtime counts in unsigned int.
 constexpr size_t kMaxTransfer = size_t{1} << 30;
 
+#ifdef _WIN32
+int64_t readOnce(int fd, char* buffer, size_t size) {
+  return _read(fd, buffer, static_cast<unsigned>(size));
+}
+int64_t writeOnce(int fd, const char* data, size_t size) {
+  return _write(fd, data, static_cast<unsigned>(size));
+}
+#else
+int64_t readOnce(int fd, char* buffer, size_t size) {
+  return read(fd, buffer, size);
+}
+int64_t writeOnce(int fd, const char* data, size_t size) {
+  return write(fd, data, size);
+}
+#endif
+
 }  // namespace
 
 #ifdef _WIN32
@@ -29,20 +45,6 @@ int openForReading(const char* path) {
 
 int openForWriting(const char* path) {
   return _open(path, _O_WRONLY | _O_CREAT | _O_TRUNC | _O_BINARY, _S_IREAD | _S_IWRITE);
-}
-
-int64_t readSome(int fd, char* buffer, size_t size) {
-  return _read(fd, buffer, static_cast<unsigned>(std::min(size, kMaxTransfer)));
-}
-
-bool writeAll(int fd, const char* data, size_t size) {
-  while (size > 0) {
-    const int put = _write(fd, data, static_cast<unsigned>(std::min(size, kMaxTransfer)));
-    if (put <= 0) return false;
-    data += put;
-    size -= static_cast<size_t>(put);
-  }
-  return true;
 }
 
 bool truncateFile(int fd, uint64_t size) {
@@ -67,24 +69,6 @@ int openForWriting(const char* path) {
               0666);  // NOLINT(cppcoreguidelines-pro-type-vararg)
 }
 
-int64_t readSome(int fd, char* buffer, size_t size) {
-  for (;;) {
-    const ssize_t got = read(fd, buffer, std::min(size, kMaxTransfer));
-    if (got >= 0 || errno != EINTR) return got;
-  }
-}
-
-bool writeAll(int fd, const char* data, size_t size) {
-  while (size > 0) {
-    const ssize_t put = write(fd, data, std::min(size, kMaxTransfer));
-    if (put < 0 && errno == EINTR) continue;
-    if (put <= 0) return false;
-    data += put;
-    size -= static_cast<size_t>(put);
-  }
-  return true;
-}
-
 bool truncateFile(int fd, uint64_t size) {
   return ftruncate(fd, static_cast<off_t>(size)) == 0;
 }
@@ -94,5 +78,23 @@ bool closeFile(int fd) {
 }
 
 #endif
+
+int64_t readSome(int fd, char* buffer, size_t size) {
+  for (;;) {
+    const int64_t got = readOnce(fd, buffer, std::min(size, kMaxTransfer));
+    if (got >= 0 || errno != EINTR) return got;
+  }
+}
+
+bool writeAll(int fd, const char* data, size_t size) {
+  while (size > 0) {
+    const int64_t put = writeOnce(fd, data, std::min(size, kMaxTransfer));
+    if (put < 0 && errno == EINTR) continue;
+    if (put <= 0) return false;
+    data += put;
+    size -= static_cast<size_t>(put);
+  }
+  return true;
+}
 
 }  // namespace kvowrapper

@@ -66,9 +66,10 @@ std::string processText(const DefinitionTable& table, std::string_view source, s
 bool writeProcessedFile(std::string& processedName, const DefinitionTable& table,
                         SourceFile& source, const char* inputPath) {
   processedName.assign(inputPath).append(kProcessedSuffix);
-  // The processed file is written in place; when it is the source itself (through a link),
-  // the source must be read from a copy.
-  if (source.isSameFile(processedName.c_str()) && !source.detach()) {
+  // The processed file is written in place; when a mapped source is that very file (through a
+  // link), it must be read from a copy. A source read into memory is safe already, and the
+  // check costs a system call at every start.
+  if (source.isMapped() && source.isSameFile(processedName.c_str()) && !source.detach()) {
     reportOutOfMemory();
     return false;
   }
