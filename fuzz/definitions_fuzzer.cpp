@@ -1,67 +1,39 @@
-// Feeds arbitrary option texts to the argument predicate and the definition table, and checks
-// every lookup against a plain list of the definitions in command-line order.
-//
-// Input layout: option texts separated by newlines.
+// Feeds arbitrary option texts, one per line, to the argument predicate and the definition
+// table, and checks the table against a plain model: the last definition of a name wins.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <string_view>
-#include <utility>
-#include <vector>
 
 #include "driver/arguments.h"
 #include "driver/definition_table.h"
 
-namespace {
-
-void check(bool condition, const char* what) {
-  if (condition) return;
-  std::fprintf(stderr, "definition check failed: %s\n", what);
-  std::abort();
-}
-
-}  // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string_view input(reinterpret_cast<const char*>(data), size);
   kvowrapper::DefinitionTable table;
-  std::vector<std::pair<std::string, std::string>> recorded;
+  kvowrapper::DefinitionTable model;
   while (!input.empty()) {
-    const size_t end = std::min(input.find('\n'), input.size());
-    const std::string_view option = input.substr(0, end);
-    input.remove_prefix(std::min(end + 1, input.size()));
-
-    const bool expected = option.size() >= 2 && option[0] == '-' && option[1] == 'D' &&
-                          option.find('=') != std::string_view::npos &&
-                          option.find(',') == std::string_view::npos;
-    check(kvowrapper::isDefinitionOption(option) == expected, "isDefinitionOption");
-    if (!expected) continue;
-    kvowrapper::recordDefinition(table, option);
+    const std::string_view option = input.substr(0, input.find('\n'));
+    input.remove_prefix(std::min(option.size() + 1, input.size()));
     const size_t equals = option.find('=');
+    const bool isDefinition = option.starts_with("-D") && equals != std::string_view::npos &&
+                              option.find(',') == std::string_view::npos;
+    if (kvowrapper::isDefinitionOption(option) != isDefinition) std::abort();
+    if (!isDefinition) continue;
+    kvowrapper::recordDefinition(table, option);
     std::string value(option.substr(equals + 1));
-    for (char& c : value) {
-      if (c == '\\') c = '/';
-    }
-    recorded.emplace_back(std::string(option.substr(2, equals - 2)), std::move(value));
+    for (char& c : value) c = c == '\\' ? '/' : c;
+    model[std::string(option.substr(2, equals - 2))] = value;
   }
-
-  size_t distinct = 0;
-  for (size_t i = 0; i < recorded.size(); ++i) {
-    const std::string& name = recorded[i].first;
-    const std::string& value = recorded[i].second;
-    const bool isLast =
-        std::none_of(recorded.begin() + static_cast<std::ptrdiff_t>(i) + 1, recorded.end(),
-                     [&](const auto& later) { return later.first == name; });
-    if (!isLast) continue;
-    ++distinct;
+  if (table != model) std::abort();
+  // Lookups match whole names only: no recorded name holds an equals sign.
+  for (const auto& [name, value] : model) {
     const std::string* found = kvowrapper::findDefinition(table, name);
-    check(found != nullptr && *found == value, "last definition wins");
-    // No recorded name holds an equals sign, so this longer name is never defined.
-    check(kvowrapper::findDefinition(table, name + '=') == nullptr, "whole-name match");
+    if (found == nullptr || *found != value || kvowrapper::findDefinition(table, name + '=')) {
+      std::abort();
+    }
   }
-  check(table.size() == distinct, "one entry per name");
   return 0;
 }

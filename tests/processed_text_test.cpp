@@ -2,6 +2,8 @@
 
 #include <random>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "driver/definition_table.h"
 #include "preprocess/processed_file.h"
@@ -10,59 +12,68 @@
 namespace kvowrapper {
 namespace {
 
-TEST(ProcessText, SubstitutesBeforeJoiningAndStopsAtNul) {
+using Definitions = std::vector<std::pair<std::string, std::string>>;
+
+DefinitionTable makeTable(const Definitions& definitions) {
   DefinitionTable table;
-  recordDefinition(table, "-DQ=\"");
-  recordDefinition(table, "-DV=2");
-  table["C"] = " \\";  // recorded options turn backslashes into slashes
+  for (const auto& [name, value] : definitions) table[name] = value;
+  return table;
+}
+
+// Both passes, each piece size: 1 and 3 put piece boundaries inside every reference and span.
+TEST(ProcessText, SubstitutesThenJoins) {
   struct Case {
+    Definitions definitions;
     std::string in;
     std::string expected;
   };
+  const Definitions a1 = {{"A", "1"}};
   const Case cases[] = {
-      {"\"a{Q} \\\n\"b\"", "\"ab\""},
-      {"\"v{V}\"{C}\r\n\"w\"", "\"v2w\""},
-      {std::string("ab{V}\0{V}cd", 10), "ab2"},
-      {std::string("\0abc", 4), ""},
-      {"", ""},
-      {"line\r\nline\r\n", "line\r\nline\r\n"},
+      {a1, "a{A}b{A}{B}", "a1b1{B}"},
+      {{{"A", ""}}, "x{A}y", "xy"},
+      {{{"A", "{B}"}, {"B", "2"}}, "{A}", "{B}"},
+      {a1, "x{A", "x1"},
+      {{{"B", "1"}}, "{A", "{A"},
+      {a1, "{{A}}", "{1}"},
+      {{{"B", "2"}}, "{A{B}}", "{A2}"},
+      {{{"A{B", "V"}, {"B", "2"}}, "{A{B}}", "V}"},
+      {{{"", "E"}}, "ab{}{", "abEE"},
+      {a1, "ab{}{", "ab{}{"},
+      {{{" A", "s"}}, "{ A}{A\r\nB}", "s{A\r\nB}"},
+      {{{"B", "2"}}, "{{{{{{{{B}", "{{{{{{{2"},
+      {{{"LONG", "1"}, {"ONG", "2"}}, "{LONG}{ONG}{NG}", "12{NG}"},
+      {{}, "\"abc\" \\\r\n    \"def\"", "\"abcdef\""},
+      {{}, "\"abc\" \\ \n \n \"def\" \\ \"g\"", "\"abcdef\" \\ \"g\""},
+      {{},
+       "\"abc\" \\\ndef\"\t\\\n\"\"a\" \\\\\n\"b\"",
+       "\"abc\" \\\ndef\"\t\\\n\"\"a\" \\\\\n\"b\""},
+      {{}, "\"a\" \\\n\"\" \\\n\"b\"", "\"a\" \\\n\"b\""},
+      {{}, "\"a\" \\\n\"b\" \\\r\"c\" \\\n\"", "\"abc"},
+      {{}, "\\\"a\\\" \\\n\"b\"", "\\\"a\\b\""},
+      {{{"Q", "\""}, {"C", " \\"}}, "\"a{Q} \\\n\"b\"{C}\n\"c\"", "\"abc\""},
+      {a1, std::string("ab{A}\0{A}", 9), "ab1"},
   };
   for (const auto& c : cases) {
-    for (size_t chunk : {size_t{1}, size_t{2}, size_t{3}, kDefaultChunkSize}) {
-      EXPECT_EQ(processText(table, c.in, chunk), c.expected) << c.in << " chunk " << chunk;
+    for (size_t chunk : {size_t{1}, size_t{3}, kDefaultChunkSize}) {
+      EXPECT_EQ(processText(makeTable(c.definitions), c.in, chunk), c.expected)
+          << c.in << " in pieces of " << chunk;
     }
   }
-}
-
-TEST(ProcessText, ExpansionHasNoFixedLimit) {
-  DefinitionTable table;
-  recordDefinition(table, "-DBIG=" + std::string(5000, 'v'));
-  std::string source;
-  for (int i = 0; i < 100; ++i) source += "{BIG}\n";
-  const std::string out = processText(table, source);
-  EXPECT_EQ(out.size(), 100 * 5001u);
-  EXPECT_EQ(out, reference::processText(table, source));
 }
 
 // Random texts over the bytes that matter, against the passes written the plain way.
 TEST(ProcessText, MatchesPlainPassesOnRandomTexts) {
   std::mt19937 random(12345);
   const std::string alphabet = "{}\"\\ \r\nAB\t";
+  auto randomText = [&](size_t maxLength) {
+    std::string text(random() % (maxLength + 1), ' ');
+    for (char& c : text) c = alphabet[random() % alphabet.size()];
+    return text;
+  };
   for (int round = 0; round < 3000; ++round) {
     DefinitionTable table;
-    const int definitions = static_cast<int>(random() % 4);
-    for (int d = 0; d < definitions; ++d) {
-      std::string name;
-      const size_t nameLength = random() % 4;
-      for (size_t i = 0; i < nameLength; ++i) name += alphabet[random() % alphabet.size()];
-      std::string value;
-      const size_t valueLength = random() % 4;
-      for (size_t i = 0; i < valueLength; ++i) value += alphabet[random() % alphabet.size()];
-      table[name] = value;
-    }
-    std::string text;
-    const size_t length = random() % 40;
-    for (size_t i = 0; i < length; ++i) text += alphabet[random() % alphabet.size()];
+    for (int d = static_cast<int>(random() % 4); d > 0; --d) table[randomText(3)] = randomText(3);
+    const std::string text = randomText(40);
     const std::string expected = reference::processText(table, text);
     for (size_t chunk : {size_t{1}, size_t{4}, kDefaultChunkSize}) {
       ASSERT_EQ(processText(table, text, chunk), expected) << text << " chunk " << chunk;

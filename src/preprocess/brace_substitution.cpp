@@ -344,22 +344,4 @@ size_t BraceExpander::expandInto(char* out, size_t used, size_t target) {
   return used;
 }
 
-void BraceExpander::expandInto(std::string& out, size_t target) {
-  constexpr size_t kStep = size_t{64} * 1024;
-  while (out.size() < target && !isDone()) {
-    const size_t used = out.size();
-    const size_t step = used + std::min(target - used, kStep);
-    out.resize(step + index_.longestValue());
-    out.resize(expandInto(out.data(), used, step));
-  }
-}
-
-std::string expandBraceReferences(const DefinitionTable& table, std::string_view text) {
-  const NameIndex index(table);
-  BraceExpander expander(index, text);
-  std::string out;
-  expander.expandInto(out, SIZE_MAX);
-  return out;
-}
-
 }  // namespace kvowrapper

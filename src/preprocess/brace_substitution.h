@@ -115,9 +115,6 @@ class BraceExpander {
   // target + index.longestValue() bytes.
   size_t expandInto(char* out, size_t used, size_t target);
 
-  // The same, appending to a string, which it grows as needed.
-  void expandInto(std::string& out, size_t target);
-
  private:
   void planSegment();
   void planFromNextBrace();
@@ -133,8 +130,5 @@ class BraceExpander {
   std::string_view value_;
   size_t resume_ = 0;
 };
-
-// Returns `text` with every {name} reference to a defined name replaced by its value.
-std::string expandBraceReferences(const DefinitionTable& table, std::string_view text);
 
 }  // namespace kvowrapper

@@ -72,10 +72,4 @@ StringJoiner::Progress StringJoiner::join(char* data, size_t size, bool isLast) 
   return {write, size};
 }
 
-void joinContinuedStrings(std::string& text) {
-  StringJoiner joiner;
-  const auto progress = joiner.join(text.data(), text.size(), true);
-  text.resize(progress.finished);
-}
-
 }  // namespace kvowrapper

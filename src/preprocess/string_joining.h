@@ -23,7 +23,4 @@ class StringJoiner {
   bool skipNext_ = false;
 };
 
-// Joins every continued string in `text`, which only gets shorter.
-void joinContinuedStrings(std::string& text);
-
 }  // namespace kvowrapper
