@@ -7,8 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "definitions/definition_table.h"
 #include "driver/arguments.h"
-#include "driver/definition_table.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string_view input(reinterpret_cast<const char*>(data), size);

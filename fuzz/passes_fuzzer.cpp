@@ -10,14 +10,15 @@
 #include <string>
 #include <string_view>
 
-#include "driver/definition_table.h"
-#include "preprocess/processed_file.h"
+#include "definitions/definition_table.h"
+
 #include "reference_passes.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 2) return 0;
   const size_t definitions = data[0] % 4;
-  const size_t chunk = data[1] % 8 == 0 ? kvowrapper::kDefaultChunkSize : data[1] % 64 + 1;
+  const size_t chunk =
+      data[1] % 8 == 0 ? kvowrapper::ProcessedTextStream::kPieceSize : data[1] % 64 + 1;
   std::string_view rest(reinterpret_cast<const char*>(data + 2), size - 2);
 
   kvowrapper::DefinitionTable table;

@@ -3,8 +3,8 @@
 #include <string>
 #include <vector>
 
+#include "definitions/definition_table.h"
 #include "driver/arguments.h"
-#include "driver/definition_table.h"
 
 namespace kvowrapper {
 namespace {

@@ -9,9 +9,11 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <optional>
 #include <string>
@@ -45,16 +47,30 @@ void writeFile(const fs::path& path, const std::string& bytes) {
   std::ofstream(path, std::ios::binary) << bytes;
 }
 
+// A UTF-16 text with its byte-order mark.
+std::string utf16(std::u16string_view text, bool isBigEndian = false) {
+  std::string bytes = isBigEndian ? "\xFE\xFF" : "\xFF\xFE";
+  for (const char16_t unit : text) {
+    const auto high = static_cast<char>(unit >> 8);
+    const auto low = static_cast<char>(unit & 0xFF);
+    bytes += isBigEndian ? high : low;
+    bytes += isBigEndian ? low : high;
+  }
+  return bytes;
+}
+
 struct Invocation {
   Strings arguments;  // after kvowrapper's own name
   Strings environment = {};
   rlim_t fileSizeLimit = RLIM_INFINITY;
   rlim_t memoryLimit = RLIM_INFINITY;
+  std::vector<int> ignoredSignals = {};
 };
 
 struct Outcome {
   int64_t status = -1;
   std::string errors;
+  std::string output;
 };
 
 class WrapperTest : public ::testing::Test {
@@ -68,22 +84,25 @@ class WrapperTest : public ::testing::Test {
   }
   void TearDown() override { fs::remove_all(root_); }
 
-  // Runs kvowrapper in the work directory.
-  Outcome run(Invocation r) {
+  // Starts kvowrapper in the work directory; `tag` keeps the messages of parallel runs apart.
+  pid_t start(Invocation r, const std::string& tag = "") {
     Strings argv = kIsWindows ? Strings{kLauncher, kExitProbe} : Strings{};
     argv.push_back(kWrapper);
     argv.insert(argv.end(), r.arguments.begin(), r.arguments.end());
     std::vector<char*> pointers;
     for (auto& a : argv) pointers.push_back(a.data());
     pointers.push_back(nullptr);
-    r.environment.push_back("FAKE_KVO_RECORD=" + (root_ / "received").string());
-    fs::remove(root_ / "received");
+    r.environment.insert(r.environment.begin(),
+                         "FAKE_KVO_RECORD=" + (root_ / ("received" + tag)).string());
+    fs::remove(root_ / ("received" + tag));
+    const fs::path errors = root_ / ("stderr" + tag);
+    const fs::path output = root_ / ("stdout" + tag);
     const pid_t pid = fork();
     if (pid == 0) {
-      dup2(open((root_ / "stderr").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 2);
-      dup2(open((root_ / "stdout").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 1);
+      dup2(open(errors.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 2);
+      dup2(open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 1);
       for (auto& entry : r.environment) putenv(entry.data());
-      signal(SIGXFSZ, SIG_IGN);
+      for (const int signal : r.ignoredSignals) std::signal(signal, SIG_IGN);
       const rlimit files{r.fileSizeLimit, r.fileSizeLimit};
       const rlimit memory{r.memoryLimit, r.memoryLimit};
       setrlimit(RLIMIT_FSIZE, &files);
@@ -91,12 +110,16 @@ class WrapperTest : public ::testing::Test {
       if (chdir(work_.c_str()) == 0) execv(pointers[0], pointers.data());
       _exit(121);
     }
+    return pid;
+  }
+
+  Outcome finish(pid_t pid, const std::string& tag = "") {
     int raw = 0;
     waitpid(pid, &raw, 0);
     Outcome result{WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw),
-                   readFile(root_ / "stderr")};
+                   readFile(root_ / ("stderr" + tag)), readFile(root_ / ("stdout" + tag))};
     if (kIsWindows) {
-      result.status = std::strtoll(readFile(root_ / "stdout").c_str(), nullptr, 10);
+      result.status = std::strtoll(result.output.c_str(), nullptr, 10);
       // Standard error is a text stream on Windows, which ends lines with CR LF.
       for (size_t at; (at = result.errors.find("\r\n")) != std::string::npos;) {
         result.errors.erase(at, 1);
@@ -104,6 +127,8 @@ class WrapperTest : public ::testing::Test {
     }
     return result;
   }
+
+  Outcome run(Invocation r) { return finish(start(std::move(r))); }
 
   // The argument vector the stand-in compiler received, or nothing if it never ran.
   std::optional<Strings> received() {
@@ -165,7 +190,21 @@ TEST_F(WrapperTest, HandsOverTheProcessedSource) {
        "a\r\nb\r\n\"xy\"\r\n"},
       // Shorter than the file left by the row before, which it overwrites.
       {"c.rsrc", std::string("before\0after", 12), {"kvo", "c.rsrc"}, "before"},
-      {"c.rsrc", "\xff\xfe{A}\x80", {"kvo", "-DA=\\", "c.rsrc"}, "\xff\xfe/\x80"},
+      {"c.rsrc", "\x80{A}\xff", {"kvo", "-DA=\\", "c.rsrc"}, "\x80/\xff"},
+      // Sources with a byte-order mark: UTF-16 processed by characters, UTF-8 as bytes.
+      {"u.rsrc",
+       utf16(u"V {A} \"a\" \\\r\n\"b\" {\u65E5}"),
+       {"kvo", "-DA=\u00E9\u65E5\u672C\U0001F600", "-D\u65E5=x", "u.rsrc"},
+       utf16(u"V \u00E9\u65E5\u672C\U0001F600 \"ab\" x")},
+      {"u.rsrc",
+       utf16(std::u16string(u"{A}\0{A}", 7), true),
+       {"kvo", "-DA=1", "u.rsrc"},
+       utf16(u"1", true)},
+      {"u.rsrc",
+       utf16(u"\xD800{A}\xDC00{A}") + "x",
+       {"kvo", "-DA=", "u.rsrc"},
+       utf16(u"\xD800\xDC00") + "x"},
+      {"u.rsrc", "\xEF\xBB\xBF{A}", {"kvo", "-DA=\u00E9", "u.rsrc"}, "\xEF\xBB\xBF\u00E9"},
       {"c.rsrc", "", {"kvo", "c.rsrc"}, ""},
       {"a b.rsrc",
        "{Q}",
@@ -218,6 +257,7 @@ TEST_F(WrapperTest, FailuresLeaveNoFile) {
   fs::create_directory(work_ / "dir.rsrc");
   fs::create_directory(work_ / "taken.rsrc-processed.rsrc");
   writeFile(work_ / "taken.rsrc", "x");
+  writeFile(work_ / "utf16.rsrc", utf16(u"{A}"));
   const bool canLimitMemory = !kIsWindows && !KVOWRAPPER_SANITIZED;
   if (canLimitMemory) writeFile(work_ / "huge.rsrc", std::string(size_t{96} << 20, 'x'));
   const Strings before = files();
@@ -243,6 +283,10 @@ TEST_F(WrapperTest, FailuresLeaveNoFile) {
       {{{(root_ / "no-such-compiler").string(), "kvo", "x.rsrc"}}, "", kFailedLaunch},
       {{{kCompiler, "kvo", "big.rsrc"}, {}, size_t{1} << 19},
        "kvowrapper: unable to write temporary file big.rsrc-processed.rsrc\n",
+       1,
+       !kIsWindows},
+      {{{kCompiler, "kvo", "-DA=\xFF", "utf16.rsrc"}},
+       "kvowrapper: the value of definition A cannot be written in UTF-16\n",
        1,
        !kIsWindows},
       {{{kCompiler, "kvo", "huge.rsrc"}, {}, RLIM_INFINITY, rlim_t{64} << 20},
@@ -274,8 +318,8 @@ TEST_F(WrapperTest, FindsABareCompilerName) {
   EXPECT_EQ(received(), (Strings{"kvo", "a.rsrc-processed.rsrc"}));
 }
 
-TEST_F(WrapperTest, ReadsPipesWholeAndLinksToTheProcessedFileSafely) {
-  if (kIsWindows) GTEST_SKIP() << "FIFOs and symbolic links";
+TEST_F(WrapperTest, ReadsPipesAndDevicesToTheEndOfTheirText) {
+  if (kIsWindows) GTEST_SKIP() << "FIFOs, devices and sparse files";
   std::string source;
   std::string expected;
   for (int i = 0; i < 20000; ++i) {
@@ -284,25 +328,121 @@ TEST_F(WrapperTest, ReadsPipesWholeAndLinksToTheProcessedFileSafely) {
   }
   ASSERT_EQ(mkfifo((work_ / "pipe.rsrc").c_str(), 0600), 0);
   if (fork() == 0) {
-    std::ofstream(work_ / "pipe.rsrc", std::ios::binary) << source;
-    _exit(0);
+    // Opened without blocking: should the wrapper never open the FIFO, this writer gives up.
+    for (int tries = 0; tries < 1000; ++tries) {
+      const int fd = open((work_ / "pipe.rsrc").c_str(), O_WRONLY | O_NONBLOCK);
+      if (fd >= 0) {
+        fcntl(fd, F_SETFL, 0);
+        if (write(fd, source.data(), source.size()) < 0) _exit(1);
+        _exit(0);
+      }
+      usleep(10000);
+    }
+    _exit(1);
   }
   EXPECT_EQ(run({{kCompiler, "kvo", "-DA=1", "pipe.rsrc"}}).status, 0);
   wait(nullptr);
   EXPECT_EQ(readFile(work_ / "pipe.rsrc-processed.rsrc"), expected);
 
-  // The processed file is rewritten in place: a source linked to it must still be read as it
-  // was, also where the text grows and the writing would overtake the reading.
-  std::string references;
-  std::string values;
-  for (int i = 0; i < 20000; ++i) {
-    references += "{A}\n";
-    values += "longer value\n";
+  // The text ends at its first NUL: nothing after it is read.
+  fs::create_symlink("/dev/zero", work_ / "zero.rsrc");
+  EXPECT_EQ(run({{kCompiler, "kvo", "zero.rsrc"}}).status, 0);
+  EXPECT_EQ(readFile(work_ / "zero.rsrc-processed.rsrc"), "");
+  writeFile(work_ / "sparse.rsrc", std::string("ab\0", 3));
+  fs::resize_file(work_ / "sparse.rsrc", uint64_t{16} << 30);
+  EXPECT_EQ(run({{kCompiler, "kvo", "sparse.rsrc"}}).status, 0);
+  EXPECT_EQ(readFile(work_ / "sparse.rsrc-processed.rsrc"), "ab");
+}
+
+// The processed text is put in place in one step: whatever stood at the name is replaced, and
+// nothing is written through it.
+TEST_F(WrapperTest, ReplacesWhateverStandsAtTheProcessedName) {
+  if (kIsWindows) GTEST_SKIP() << "links and FIFOs";
+  const fs::path name = work_ / "s.rsrc-processed.rsrc";
+  const std::pair<std::string, std::function<void()>> cases[] = {
+      {"symbolic link to the source", [&] { fs::create_symlink("s.rsrc", name); }},
+      {"hard link to the source", [&] { fs::create_hard_link(work_ / "s.rsrc", name); }},
+      {"symbolic link to another file", [&] { fs::create_symlink("other", name); }},
+      {"hard link to another file", [&] { fs::create_hard_link(work_ / "other", name); }},
+      {"dangling link", [&] { fs::create_symlink("missing", name); }},
+      {"FIFO", [&] { mkfifo(name.c_str(), 0600); }},
+      {"longer processed file", [&] { writeFile(name, std::string(100000, 'o')); }},
+  };
+  for (const auto& [what, plant] : cases) {
+    fs::remove_all(work_);
+    fs::create_directory(work_);
+    writeFile(work_ / "s.rsrc", "text {A}");
+    writeFile(work_ / "other", "other");
+    plant();
+    const Outcome result = run({{kCompiler, "kvo", "-DA=1", "s.rsrc"}});
+    EXPECT_EQ(result.status, 0) << what;
+    EXPECT_EQ(result.errors, "") << what;
+    EXPECT_EQ(readFile(work_ / "s.rsrc"), "text {A}") << what;
+    EXPECT_EQ(readFile(work_ / "other"), "other") << what;
+    EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(name))) << what;
+    EXPECT_EQ(readFile(name), "text 1") << what;
+    EXPECT_EQ(files(), (Strings{"other", "s.rsrc", "s.rsrc-processed.rsrc"})) << what;
   }
-  writeFile(work_ / "l.rsrc-processed.rsrc", references);
-  fs::create_symlink("l.rsrc-processed.rsrc", work_ / "l.rsrc");
-  EXPECT_EQ(run({{kCompiler, "kvo", "-DA=longer value", "l.rsrc"}}).status, 0);
-  EXPECT_EQ(readFile(work_ / "l.rsrc-processed.rsrc"), values);
+}
+
+// A run killed while it writes leaves the processed name holding a whole text, old or new; an
+// interrupt removes the new file, and after SIGKILL a later run removes what is left.
+TEST_F(WrapperTest, AnInterruptedRunLeavesAWholeText) {
+  if (kIsWindows) GTEST_SKIP() << "POSIX signals";
+  std::string source;
+  for (int i = 0; i < (1 << 22); ++i) source += "{A}\n";
+  const std::string value = "a value 16 long";
+  std::string expected;
+  for (int i = 0; i < (1 << 22); ++i) expected += value + "\n";
+  writeFile(work_ / "s.rsrc", source);
+  const fs::path name = work_ / "s.rsrc-processed.rsrc";
+  const Invocation invocation{{kCompiler, "kvo", "-DA=" + value, "s.rsrc"}};
+  for (const int signal : {SIGTERM, SIGINT, SIGHUP, SIGKILL}) {
+    for (const int delay : {1, 10, 30, 60}) {
+      writeFile(name, "old text");
+      const pid_t pid = start(invocation);
+      usleep(static_cast<useconds_t>(delay * 1000));
+      kill(pid, signal);
+      const Outcome result = finish(pid);
+      EXPECT_TRUE(result.status == 0 || result.status == 128 + signal) << result.status;
+      const std::string text = readFile(name);
+      EXPECT_TRUE(text == "old text" || text == expected) << signal << " after " << delay;
+      const size_t left = files().size() - 2;
+      EXPECT_LE(left, signal == SIGKILL ? 1U : 0U) << signal << " after " << delay;
+    }
+  }
+  EXPECT_EQ(run(invocation).status, 0);
+  EXPECT_EQ(files(), (Strings{"s.rsrc", "s.rsrc-processed.rsrc"}));
+  EXPECT_EQ(readFile(name), expected);
+}
+
+// Two rules of one build that use one source with different definitions: each compiler must
+// read its own text. The second run waits for the first compiler, and says so when it waits long.
+TEST_F(WrapperTest, RunsOnOneSourceTakeTurns) {
+  writeFile(work_ / "s.rsrc", "{V}");
+  for (const int sleep : {50, 5500}) {
+    const pid_t first = start({{kCompiler, "kvo", "-DV=a", "-fo", "a.res", "s.rsrc"},
+                               {"FAKE_KVO_SLEEP_MS=" + std::to_string(sleep)}},
+                              "a");
+    usleep(20000);
+    const Outcome second = run({{kCompiler, "kvo", "-DV=b", "-fo", "b.res", "s.rsrc"}});
+    EXPECT_EQ(finish(first, "a").status, 0);
+    EXPECT_EQ(second.status, 0);
+    EXPECT_EQ(readFile(work_ / "a.res"), "a");
+    EXPECT_EQ(readFile(work_ / "b.res"), "b");
+    EXPECT_EQ(second.errors, sleep > 5000 ? "kvowrapper: waiting for another run on s.rsrc\n" : "");
+  }
+}
+
+// The compiler sees the signal dispositions the build gave, not the ones the wrapper used.
+TEST_F(WrapperTest, CompilerGetsTheBuildsSignalDispositions) {
+  if (kIsWindows) GTEST_SKIP() << "POSIX signals";
+  writeFile(work_ / "s.rsrc", "text");
+  const fs::path record = root_ / "signals";
+  Invocation invocation{{kCompiler, "kvo", "s.rsrc"}, {"FAKE_KVO_SIGNALS=" + record.string()}};
+  invocation.ignoredSignals = {SIGHUP};
+  EXPECT_EQ(run(invocation).status, 0);
+  EXPECT_EQ(readFile(record), "dfl dfl ign dfl dfl ");
 }
 
 }  // namespace

@@ -1,15 +1,37 @@
 // Stand-in for the real resource compiler in the end-to-end tests. It writes the argument vector
-// it received to the file named by FAKE_KVO_RECORD (each entry followed by a NUL byte), "compiles"
-// by copying the processed source it was given to the file named after "-fo", and exits with the
-// status in FAKE_KVO_STATUS (0 when unset).
+// it received to the file named by FAKE_KVO_RECORD (each entry followed by a NUL byte), waits
+// FAKE_KVO_SLEEP_MS milliseconds, "compiles" by copying the processed source it was given to the
+// file named after "-fo", and exits with the status in FAKE_KVO_STATUS (0 when unset). On POSIX,
+// FAKE_KVO_SIGNALS names a file for the dispositions of the signals the wrapper guards.
+#include <chrono>
 #include <cstdlib>
 #include <fstream>
 #include <string>
+#include <thread>
+#ifndef _WIN32
+#include <signal.h>
+#endif
 
 int main(int argc, char** argv) {
   if (const char* record = std::getenv("FAKE_KVO_RECORD")) {
     std::ofstream out(record, std::ios::binary);
     for (int i = 0; i < argc; ++i) out << argv[i] << '\0';
+  }
+#ifndef _WIN32
+  if (const char* path = std::getenv("FAKE_KVO_SIGNALS")) {
+    std::ofstream out(path);
+    sigset_t blocked;
+    sigprocmask(SIG_BLOCK, nullptr, &blocked);
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGBUS, SIGXFSZ}) {
+      struct sigaction action {};
+      sigaction(signal, nullptr, &action);
+      out << (action.sa_handler == SIG_IGN ? "ign" : "dfl")
+          << (sigismember(&blocked, signal) ? "+blocked " : " ");
+    }
+  }
+#endif
+  if (const char* sleep = std::getenv("FAKE_KVO_SLEEP_MS")) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(std::atoi(sleep)));
   }
   for (int i = 1; i + 2 < argc; ++i) {
     if (std::string(argv[i]) == "-fo") {

@@ -5,8 +5,8 @@
 #include <utility>
 #include <vector>
 
-#include "driver/definition_table.h"
-#include "preprocess/processed_file.h"
+#include "definitions/definition_table.h"
+
 #include "reference_passes.h"
 
 namespace kvowrapper {
@@ -54,7 +54,7 @@ TEST(ProcessText, SubstitutesThenJoins) {
       {a1, std::string("ab{A}\0{A}", 9), "ab1"},
   };
   for (const auto& c : cases) {
-    for (size_t chunk : {size_t{1}, size_t{3}, kDefaultChunkSize}) {
+    for (size_t chunk : {size_t{1}, size_t{3}, ProcessedTextStream::kPieceSize}) {
       EXPECT_EQ(processText(makeTable(c.definitions), c.in, chunk), c.expected)
           << c.in << " in pieces of " << chunk;
     }
@@ -75,7 +75,7 @@ TEST(ProcessText, MatchesPlainPassesOnRandomTexts) {
     for (int d = static_cast<int>(random() % 4); d > 0; --d) table[randomText(3)] = randomText(3);
     const std::string text = randomText(40);
     const std::string expected = reference::processText(table, text);
-    for (size_t chunk : {size_t{1}, size_t{4}, kDefaultChunkSize}) {
+    for (size_t chunk : {size_t{1}, size_t{4}, ProcessedTextStream::kPieceSize}) {
       ASSERT_EQ(processText(table, text, chunk), expected) << text << " chunk " << chunk;
     }
   }

@@ -16,9 +16,4 @@ bool isResourceSource(std::string_view text) {
   return text.size() > kExtension.size() && endsWith(text, kExtension);
 }
 
-bool isDefinitionOption(std::string_view text) {
-  return text.find(',') == std::string_view::npos && text.substr(0, 2) == "-D" &&
-         text.find('=') != std::string_view::npos;
-}
-
 }  // namespace kvowrapper

@@ -2,19 +2,37 @@
 
 #include <cstdio>
 #include <string>
+#include <string_view>
 #include <vector>
 
+#include "definitions/definition_table.h"
 #include "driver/arguments.h"
-#include "driver/definition_table.h"
 #include "driver/launch.h"
 #include "preprocess/processed_file.h"
+#include "system/messages.h"
 
 namespace kvowrapper {
 
+namespace {
+
+void printToStandardOutput(std::string_view text) {
+  std::fwrite(text.data(), 1, text.size(), stdout);
+}
+
+}  // namespace
+
 int runWrapper(int argc, const char* const* argv) {
+  // Only these two calls with nothing else are answered; everything else is a wrapper run.
+  if (argc == 2 && std::string_view(argv[1]) == "--version") {
+    printToStandardOutput("kvowrapper " KVOWRAPPER_VERSION "\n");
+    return 0;
+  }
+  if (argc == 2 && std::string_view(argv[1]) == "--help") {
+    printToStandardOutput(formatMessage(Message::kHelp));
+    return 0;
+  }
   if (argc < 3) {
-    std::fprintf(stderr, "usage: call kvowrapper instead of kvo.\n");
-    std::fprintf(stderr, "(the first parameter must tell me where the real kvo.exe is.)\n");
+    report(Message::kUsage);
     return 1;
   }
   const char* realCompilerPath = argv[1];
@@ -37,20 +55,21 @@ int runWrapper(int argc, const char* const* argv) {
     forwarded[i] = argument;
   }
   if (inputPath == nullptr) {
-    std::fprintf(stderr, "kvowrapper: you never specified an input file\n");
+    report(Message::kNoInputFile);
     return 1;
   }
 
-  std::string processedName;
-  if (!produceProcessedFile(table, processedName, inputPath)) return 1;
+  ProcessedFile processed;
+  if (!produceProcessedFile(table, inputPath, processed)) return 1;
   // Every source position carries the processed path of the last source.
-  for (const size_t entry : sourceEntries) forwarded[entry] = processedName.c_str();
+  for (const size_t entry : sourceEntries) forwarded[entry] = processed.name.c_str();
 
   if (const auto status = launchRealCompiler(realCompilerPath, forwarded.data())) {
     return *status;  // the compiler ran (and was waited for, where the platform cannot exec)
   }
-  // The compiler could not be started and will never read the file.
-  std::remove(processedName.c_str());
+  // The compiler could not be started and will never read the file. The source's lock is still
+  // held, so no other run is reading it.
+  removeFile(processed.name);
   return -1;
 }
 

@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-#include "driver/definition_table.h"
+#include "definitions/definition_table.h"
 
 namespace kvowrapper {
 

@@ -1,131 +1,163 @@
 #include "preprocess/processed_file.h"
 
-#include <algorithm>
-#include <cstdint>
-#include <cstdio>
-#include <cstring>
+#include <memory>
 #include <new>
-#include <optional>
+#include <random>
 
-#include "preprocess/brace_substitution.h"
-#include "preprocess/file_io.h"
-#include "preprocess/string_joining.h"
+#include "preprocess/source_text.h"
+#include "preprocess/text_stream.h"
+#include "preprocess/utf16.h"
+#include "system/messages.h"
+#include "system/write_guard.h"
 
 namespace kvowrapper {
 
 namespace {
 
-void reportOutOfMemory() {
-  std::fprintf(stderr, "kvowrapper: out of memory\n");
+// Names and values as they must stand in a text of `encoding`. Command-line texts are UTF-8 (on
+// Windows converted from the wide command line); a byte text without a mark takes them as its
+// own bytes (on Windows, the ANSI code page). A value that cannot be written is refused with a
+// message; a name that cannot be can never match, and is left out.
+bool encodeDefinitions(const DefinitionTable& table, TextEncoding encoding,
+                       DefinitionTable& encoded) {
+  if (encoding == TextEncoding::kUtf8WithMark) {
+    encoded = table;
+    return true;
+  }
+  const bool isWide = isUtf16(encoding);
+  for (const auto& [name, value] : table) {
+    std::optional<std::string> bytes;
+    if (isWide) {
+      if (isValidUtf8(value)) bytes = value;
+    } else {
+      bytes = toAnsiText(value);
+    }
+    if (!bytes.has_value()) {
+      report(Message::kUnencodableValue, {name, isWide ? "UTF-16" : "the ANSI code page"});
+      return false;
+    }
+    if (isWide) {
+      if (isValidUtf8(name)) encoded.emplace(name, std::move(*bytes));
+    } else if (auto narrowName = toAnsiText(name)) {
+      encoded.insert_or_assign(std::move(*narrowName), std::move(*bytes));
+    }
+  }
+  return true;
+}
+
+// A hidden name beside the processed file, made from the source's name: no longer than the
+// processed name, and not ending in ".rsrc", so that globs for sources never pick it up. A run
+// that holds the source's lock uses the one fixed name (removing what a killed run left there);
+// without a lock a random part keeps runs apart.
+std::string temporaryNameFor(const std::string& inputPath, bool isFixed) {
+  const size_t slash = inputPath.find_last_of("/\\:");
+  const size_t base = slash == std::string::npos ? 0 : slash + 1;
+  std::string name = inputPath.substr(0, base) + "." + inputPath.substr(base) + ".tmp";
+  if (!isFixed) {
+    constexpr std::string_view kDigits = "0123456789abcdefghijklmnopqrstuvwxyz";
+    std::random_device random;
+    for (int i = 0; i < 6; ++i) name += kDigits[random() % kDigits.size()];
+  }
+  return name;
+}
+
+FileHandle createTemporary(const std::string& inputPath, bool isLocked, std::string& name) {
+  constexpr int kAttempts = 8;
+  for (int attempt = 0; attempt < kAttempts; ++attempt) {
+    name = temporaryNameFor(inputPath, isLocked && attempt == 0);
+    if (isLocked && attempt == 0) removeFile(name);
+    FileHandle file = createNewFile(name);
+    if (file.isOpen()) return file;
+  }
+  return FileHandle();
+}
+
+// Writes the processed text of `source` to `file`: for a UTF-16 source the mark, the processed
+// units in its byte order, and an odd last byte as it was.
+bool writeProcessedText(const DefinitionTable& table, const SourceText& source,
+                        const FileHandle& file) {
+  const std::string_view bytes = source.bytes();
+  if (!isUtf16(source.encoding())) {
+    ProcessedTextStream stream(table, bytes);
+    while (const auto piece = stream.next()) {
+      if (!writeAll(file, piece->data(), piece->size())) return false;
+    }
+    return true;
+  }
+  const bool isBigEndian = source.encoding() == TextEncoding::kUtf16Be;
+  const std::string_view units = bytes.substr(2, (bytes.size() - 2) & ~size_t{1});
+  // Every unit gives at most three bytes of WTF-8. Pages beyond what is written are never
+  // touched, so they cost no memory.
+  const auto wtf8 = std::make_unique_for_overwrite<char[]>(units.size() / 2 * 3 + 1);
+  const size_t length = decodeUtf16(units, isBigEndian, wtf8.get());
+  if (!writeAll(file, bytes.data(), 2)) return false;
+  Utf16Encoder encoder(isBigEndian);
+  ProcessedTextStream stream(table, std::string_view(wtf8.get(), length));
+  while (const auto piece = stream.next()) {
+    const std::string_view encoded = encoder.encode(*piece);
+    if (!writeAll(file, encoded.data(), encoded.size())) return false;
+  }
+  const std::string_view odd = bytes.substr(2 + units.size());
+  return writeAll(file, odd.data(), odd.size());
 }
 
 }  // namespace
 
-bool streamProcessedText(const DefinitionTable& table, std::string_view source, size_t chunkSize,
-                         const TextSink& sink) {
-  // The text ends at its first NUL byte, as a C string would.
-  if (const size_t nul = source.find('\0'); nul != std::string_view::npos) {
-    source = source.substr(0, nul);
-  }
-  // A small source gets a buffer of its own size: fresh pages cost more than the text's work.
-  chunkSize = std::clamp<size_t>(source.size(), 1, std::max<size_t>(chunkSize, 1));
-  const NameIndex index(table);
-  BraceExpander expander(index, source);
-  StringJoiner joiner;
-  // One buffer for the whole stream: buffer[0, used) holds text not yet handed on.
-  std::string buffer;
-  size_t used = 0;
-  size_t target = chunkSize;
-  for (;;) {
-    if (buffer.size() < target + index.longestValue()) buffer.resize(target + index.longestValue());
-    used = expander.expandInto(buffer.data(), used, target);
-    const bool isLast = expander.isDone();
-    const auto progress = joiner.join(buffer.data(), used, isLast);
-    if (progress.finished > 0 && !sink(std::string_view(buffer.data(), progress.finished))) {
-      return false;
-    }
-    if (isLast) return true;
-    const size_t pendingLength = used - progress.pending;
-    std::memmove(buffer.data(), buffer.data() + progress.pending, pendingLength);
-    used = pendingLength;
-    // A span left open is tested again from its start; asking for twice its length each time
-    // keeps that retesting linear however long the span grows.
-    target = std::max(chunkSize, pendingLength * 2);
-  }
-}
-
-std::string processText(const DefinitionTable& table, std::string_view source, size_t chunkSize) {
-  std::string text;
-  streamProcessedText(table, source, chunkSize, [&text](std::string_view piece) {
-    text.append(piece);
-    return true;
-  });
-  return text;
-}
-
-bool writeProcessedFile(std::string& processedName, const DefinitionTable& table,
-                        SourceFile& source, const char* inputPath) {
-  processedName.assign(inputPath).append(kProcessedSuffix);
-  // The processed file is written in place; when a mapped source is that very file (through a
-  // link), it must be read from a copy. A source read into memory is safe already, and the
-  // check costs a system call at every start.
-  if (source.isMapped() && source.isSameFile(processedName.c_str()) && !source.detach()) {
-    reportOutOfMemory();
+bool produceProcessedFile(const DefinitionTable& table, const std::string& inputPath,
+                          ProcessedFile& processed) {
+  FileHandle source = openSource(inputPath);
+  if (!source.isOpen()) {
+    report(Message::kCannotOpenInput, {inputPath});
     return false;
   }
-  const int fd = openForWriting(processedName.c_str());
-  if (fd < 0) {
-    std::fprintf(stderr, "kvowrapper: unable to create temporary file %s\n", processedName.c_str());
+  const bool isLocked = lockSource(source, inputPath);
+  SourceText text;
+  switch (text.load(source)) {
+    case SourceText::Status::kReadFailed:
+      report(Message::kCannotReadInput, {inputPath});
+      return false;
+    case SourceText::Status::kOutOfMemory:
+      report(Message::kOutOfMemory);
+      return false;
+    case SourceText::Status::kOk:
+      break;
+  }
+  DefinitionTable encoded;
+  if (!encodeDefinitions(table, text.encoding(), encoded)) return false;
+
+  processed.name = inputPath + std::string(kProcessedSuffix);
+  std::string temporary;
+  FileHandle file = createTemporary(inputPath, isLocked, temporary);
+  if (!file.isOpen()) {
+    report(Message::kCannotCreateProcessed, {processed.name});
     return false;
   }
   bool isWritten = false;
   bool isOutOfMemory = false;
-  uint64_t written = 0;
-  std::optional<MappedReadFaultGuard> faultGuard;
-  try {
-    if (source.isMapped()) {
-      faultGuard.emplace("kvowrapper: unable to read input file " + std::string(inputPath) + "\n",
-                         processedName);
+  ReplaceResult placed = ReplaceResult::kFailed;
+  {
+    const WriteGuard guard(temporary, formatMessage(Message::kCannotReadInput, {inputPath}));
+    try {
+      isWritten = writeProcessedText(encoded, text, file);
+    } catch (const std::bad_alloc&) {
+      isOutOfMemory = true;
     }
-    isWritten = streamProcessedText(table, source.bytes(), kDefaultChunkSize,
-                                    [fd, &written](std::string_view piece) {
-                                      written += piece.size();
-                                      return writeAll(fd, piece.data(), piece.size());
-                                    });
-  } catch (const std::bad_alloc&) {
-    isOutOfMemory = true;
+    // A failed close can mean the data never reached the disk.
+    isWritten = file.close() && isWritten;
+    if (isWritten) placed = replaceFile(temporary, processed.name);
   }
-  // An earlier, longer processed file may have been overwritten in place.
-  if (isWritten) isWritten = truncateFile(fd, written);
-  // A failed close can mean the data never reached the disk.
-  const bool isClosed = closeFile(fd);
-  if (isWritten && isClosed) return true;
+  if (placed == ReplaceResult::kReplaced) {
+    processed.source = std::move(source);
+    return true;
+  }
+  removeFile(temporary);
   if (isOutOfMemory) {
-    reportOutOfMemory();
+    report(Message::kOutOfMemory);
   } else {
-    std::fprintf(stderr, "kvowrapper: unable to write temporary file %s\n", processedName.c_str());
+    report(isWritten ? Message::kCannotCreateProcessed : Message::kCannotWriteProcessed,
+           {processed.name});
   }
-  std::remove(processedName.c_str());
   return false;
-}
-
-bool produceProcessedFile(const DefinitionTable& table, std::string& processedName,
-                          const char* inputPath) {
-  SourceFile source;
-  switch (source.load(inputPath)) {
-    case SourceFile::Status::kOpenFailed:
-      std::fprintf(stderr, "kvowrapper: unable to open input file %s\n", inputPath);
-      return false;
-    case SourceFile::Status::kReadFailed:
-      std::fprintf(stderr, "kvowrapper: unable to read input file %s\n", inputPath);
-      return false;
-    case SourceFile::Status::kOutOfMemory:
-      reportOutOfMemory();
-      return false;
-    case SourceFile::Status::kOk:
-      break;
-  }
-  return writeProcessedFile(processedName, table, source, inputPath);
 }
 
 }  // namespace kvowrapper

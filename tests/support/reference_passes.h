@@ -6,7 +6,8 @@
 #include <string>
 #include <string_view>
 
-#include "driver/definition_table.h"
+#include "definitions/definition_table.h"
+#include "preprocess/text_stream.h"
 
 namespace kvowrapper::reference {
 
@@ -56,9 +57,24 @@ inline std::string joinStrings(std::string text) {
   return text;
 }
 
+// The text ends at its first NUL byte, as the source reader ends it.
 inline std::string processText(const DefinitionTable& table, std::string_view source) {
   source = source.substr(0, source.find('\0'));
   return joinStrings(expandBraces(table, source));
 }
 
 }  // namespace kvowrapper::reference
+
+namespace kvowrapper {
+
+// The whole output of the fast, streaming passes, handed out in pieces of `pieceSize`.
+inline std::string processText(const DefinitionTable& table, std::string_view source,
+                               size_t pieceSize = ProcessedTextStream::kPieceSize) {
+  source = source.substr(0, source.find('\0'));
+  ProcessedTextStream stream(table, source, pieceSize);
+  std::string text;
+  while (const auto piece = stream.next()) text.append(*piece);
+  return text;
+}
+
+}  // namespace kvowrapper

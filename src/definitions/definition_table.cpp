@@ -1,8 +1,13 @@
-#include "driver/definition_table.h"
+#include "definitions/definition_table.h"
 
 #include <algorithm>
 
 namespace kvowrapper {
+
+bool isDefinitionOption(std::string_view text) {
+  return text.find(',') == std::string_view::npos && text.substr(0, 2) == "-D" &&
+         text.find('=') != std::string_view::npos;
+}
 
 void recordDefinition(DefinitionTable& table, std::string_view option) {
   constexpr std::string_view kPrefix = "-D";

@@ -8,7 +8,7 @@ int main(int argc, char** argv) {
     return kvowrapper::runWrapper(argc, argv);
   } catch (const std::bad_alloc&) {
     // The library reports the large allocations itself; this covers the small ones.
-    std::fprintf(stderr, "kvowrapper: out of memory\n");
+    std::fputs("kvowrapper: out of memory\n", stderr);
     return 1;
   }
 }

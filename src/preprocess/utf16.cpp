@@ -1,0 +1,148 @@
+#include "preprocess/utf16.h"
+
+namespace kvowrapper {
+
+namespace {
+
+size_t sequenceLength(unsigned char lead) {
+  if (lead < 0x80) return 1;
+  if (lead >= 0xF0) return 4;
+  if (lead >= 0xE0) return 3;
+  return 2;
+}
+
+}  // namespace
+
+size_t decodeUtf16(std::string_view bytes, bool isBigEndian, char* out) {
+  const auto* in = reinterpret_cast<const unsigned char*>(bytes.data());
+  const size_t units = bytes.size() / 2;
+  const size_t high = isBigEndian ? 0 : 1;
+  auto unitAt = [&](size_t i) -> char32_t {
+    return static_cast<char32_t>(in[2 * i + high] << 8 | in[2 * i + (1 - high)]);
+  };
+  char* const start = out;
+  for (size_t i = 0; i < units; ++i) {
+    char32_t c = unitAt(i);
+    if (c < 0x80) {
+      *out++ = static_cast<char>(c);
+      continue;
+    }
+    if (c < 0x800) {
+      *out++ = static_cast<char>(0xC0 | c >> 6);
+      *out++ = static_cast<char>(0x80 | (c & 0x3F));
+      continue;
+    }
+    if (c >= 0xD800 && c < 0xDC00 && i + 1 < units) {
+      const char32_t low = unitAt(i + 1);
+      if (low >= 0xDC00 && low < 0xE000) {
+        c = 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00);
+        ++i;
+        *out++ = static_cast<char>(0xF0 | c >> 18);
+        *out++ = static_cast<char>(0x80 | (c >> 12 & 0x3F));
+        *out++ = static_cast<char>(0x80 | (c >> 6 & 0x3F));
+        *out++ = static_cast<char>(0x80 | (c & 0x3F));
+        continue;
+      }
+    }
+    // Every other unit, a lone surrogate included, is three bytes.
+    *out++ = static_cast<char>(0xE0 | c >> 12);
+    *out++ = static_cast<char>(0x80 | (c >> 6 & 0x3F));
+    *out++ = static_cast<char>(0x80 | (c & 0x3F));
+  }
+  return static_cast<size_t>(out - start);
+}
+
+std::string_view Utf16Encoder::encode(std::string_view piece) {
+  // At most one unit (two bytes) per byte of the piece and of an open sequence before it.
+  const size_t most = (piece.size() + openSize_) * 2;
+  if (buffer_.size() < most) buffer_.resize(most);
+  char* out = buffer_.data();
+  const size_t high = isBigEndian_ ? 0 : 1;
+  auto put = [&](char32_t unit) {
+    out[high] = static_cast<char>(unit >> 8);
+    out[1 - high] = static_cast<char>(unit & 0xFF);
+    out += 2;
+  };
+  auto encodeSequence = [&](const unsigned char* s, size_t length) {
+    char32_t c = 0;
+    switch (length) {
+      case 1:
+        c = s[0];
+        break;
+      case 2:
+        c = (s[0] & 0x1Fu) << 6 | (s[1] & 0x3Fu);
+        break;
+      case 3:
+        c = (s[0] & 0x0Fu) << 12 | (s[1] & 0x3Fu) << 6 | (s[2] & 0x3Fu);
+        break;
+      default:
+        c = (s[0] & 0x07u) << 18 | (s[1] & 0x3Fu) << 12 | (s[2] & 0x3Fu) << 6 | (s[3] & 0x3Fu);
+        c -= 0x10000;
+        put(0xD800 + (c >> 10));
+        put(0xDC00 + (c & 0x3FF));
+        return;
+    }
+    put(c);
+  };
+  const auto* in = reinterpret_cast<const unsigned char*>(piece.data());
+  size_t at = 0;
+  if (openSize_ > 0) {
+    auto* open = reinterpret_cast<unsigned char*>(open_);
+    const size_t length = sequenceLength(open[0]);
+    while (openSize_ < length && at < piece.size()) open_[openSize_++] = piece[at++];
+    if (openSize_ < length) return {};
+    encodeSequence(open, length);
+    openSize_ = 0;
+  }
+  while (at < piece.size()) {
+    if (in[at] < 0x80) {
+      put(in[at++]);
+      continue;
+    }
+    const size_t length = sequenceLength(in[at]);
+    if (at + length > piece.size()) {
+      while (at < piece.size()) open_[openSize_++] = piece[at++];
+      break;
+    }
+    encodeSequence(in + at, length);
+    at += length;
+  }
+  return {buffer_.data(), static_cast<size_t>(out - buffer_.data())};
+}
+
+bool isValidUtf8(std::string_view text) {
+  const auto* s = reinterpret_cast<const unsigned char*>(text.data());
+  const size_t size = text.size();
+  for (size_t i = 0; i < size;) {
+    const unsigned char lead = s[i];
+    if (lead < 0x80) {
+      ++i;
+      continue;
+    }
+    size_t length = 0;
+    char32_t c = 0;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+      length = 2;
+      c = lead & 0x1Fu;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+      length = 3;
+      c = lead & 0x0Fu;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+      length = 4;
+      c = lead & 0x07u;
+    } else {
+      return false;
+    }
+    if (i + length > size) return false;
+    for (size_t k = 1; k < length; ++k) {
+      if ((s[i + k] & 0xC0) != 0x80) return false;
+      c = c << 6 | (s[i + k] & 0x3Fu);
+    }
+    const bool isOverlong = (length == 3 && c < 0x800) || (length == 4 && c < 0x10000);
+    if (isOverlong || c > 0x10FFFF || (c >= 0xD800 && c < 0xE000)) return false;
+    i += length;
+  }
+  return true;
+}
+
+}  // namespace kvowrapper

@@ -1,0 +1,37 @@
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <string>
+#include <string_view>
+
+namespace kvowrapper {
+
+// UTF-16 text is processed as WTF-8: UTF-8 in which a surrogate without its partner is kept as a
+// three-byte sequence of its own. The byte passes then apply unchanged (no multi-byte sequence
+// holds an ASCII byte), and the text comes back unit for unit.
+
+// Decodes the UTF-16 code units in `bytes` (an even number of bytes, no mark) into WTF-8 at
+// `out`, which has room for bytes.size() * 3 / 2; returns the length written.
+size_t decodeUtf16(std::string_view bytes, bool isBigEndian, char* out);
+
+// Encodes WTF-8 text given in pieces back into UTF-16 code units; a sequence cut between two
+// pieces is completed by the next.
+class Utf16Encoder {
+ public:
+  explicit Utf16Encoder(bool isBigEndian) : isBigEndian_(isBigEndian) {}
+
+  // The code units of `piece` (and of a sequence left open before it), valid until the next call.
+  std::string_view encode(std::string_view piece);
+
+ private:
+  bool isBigEndian_;
+  std::string buffer_;
+  char open_[4] = {};
+  size_t openSize_ = 0;
+};
+
+// True when `text` is well-formed UTF-8 (no surrogates, no overlong forms).
+bool isValidUtf8(std::string_view text);
+
+}  // namespace kvowrapper
