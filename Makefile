@@ -29,11 +29,17 @@ windows:
 	cmake --preset windows-x86_64
 	cmake --build --preset windows-x86_64 -j $(JOBS)
 
-# The end-to-end tests, run against the 64-bit Windows build under wine64.
+# The end-to-end tests under Wine, against both Windows programs, in a Wine prefix of the
+# project's own. Its first start creates the prefix and says so on standard error: done before
+# the tests, and checked, so that a machine without 32-bit Wine fails here and says why.
+WINE_PREFIX := $(CURDIR)/build/wine
 test-wine: build windows
-	@# A first start creates the Wine prefix and says so on standard error; do it before the tests.
-	WINEDEBUG=-all /usr/lib/wine/wine64 wineboot --init >/dev/null 2>&1
-	ctest --preset wine
+	WINEPREFIX=$(WINE_PREFIX) WINEDEBUG=-all wine wineboot --init >/dev/null 2>&1
+	@WINEPREFIX=$(WINE_PREFIX) WINEDEBUG=-all wine build/windows-i686/kvowrapper.exe --version \
+	  >/dev/null 2>&1 || { echo "32-bit Wine cannot run build/windows-i686/kvowrapper.exe:" \
+	  "install wine32 (dpkg --add-architecture i386) and remove $(WINE_PREFIX)" >&2; exit 1; }
+	ctest --preset wine -j $(JOBS)
+	ctest --preset wine-i686 -j $(JOBS)
 
 # The Debian package and the tarball, in build/release.
 package: build

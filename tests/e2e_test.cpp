@@ -119,7 +119,9 @@ class WrapperTest : public ::testing::Test {
     Outcome result{WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw),
                    readFile(root_ / ("stderr" + tag)), readFile(root_ / ("stdout" + tag))};
     if (kIsWindows) {
-      result.status = std::strtoll(result.output.c_str(), nullptr, 10);
+      // The probe prints the wrapper's process id, then its exit code.
+      const size_t code = result.output.find('\n');
+      result.status = std::strtoll(result.output.c_str() + code + 1, nullptr, 10);
       // Standard error is a text stream on Windows, which ends lines with CR LF.
       for (size_t at; (at = result.errors.find("\r\n")) != std::string::npos;) {
         result.errors.erase(at, 1);
@@ -167,7 +169,6 @@ TEST_F(WrapperTest, HandsOverTheProcessedSource) {
     std::string text;
     Strings arguments;  // after the compiler's path
     std::string processedText;
-    bool isPosixOnly = false;
   };
   const Case cases[] = {
       {"app.rsrc",
@@ -211,15 +212,18 @@ TEST_F(WrapperTest, HandsOverTheProcessedSource) {
        {"C:\\Program Files\\kvo.exe", odd[0], odd[1], odd[2], odd[3], odd[4], odd[5], odd[6],
         odd[7], odd[8], odd[9], "a b.rsrc"},
        "\"x y\""},
-      // Windows limits paths to 260 characters.
+      // Windows limits paths to 260 characters unless told otherwise.
       {longPath + "s.rsrc",
        bigSource,
        {"kvo", "-DBIG=" + big, longPath + "s.rsrc"},
-       std::string(200000, 'v'),
-       true},
+       std::string(200000, 'v')},
+      // Paths and values beyond ASCII; on Windows values go into the text in its code page.
+      {"\u65E5\u672C/\u03B5\u03BB/\U0001F600/s.rsrc",
+       "{A}",
+       {"kvo", "-DA=\u00E9", "\u65E5\u672C/\u03B5\u03BB/\U0001F600/s.rsrc"},
+       kIsWindows ? "\xE9" : "\u00E9"},
   };
   for (const auto& c : cases) {
-    if (c.isPosixOnly && kIsWindows) continue;
     writeFile(work_ / c.source, c.text);
     Strings arguments = {kCompiler};
     arguments.insert(arguments.end(), c.arguments.begin(), c.arguments.end());
@@ -239,7 +243,8 @@ TEST_F(WrapperTest, HandsOverTheProcessedSource) {
 TEST_F(WrapperTest, CompilerStatusComesBack) {
   writeFile(work_ / "a.rsrc", "text");
   std::vector<int64_t> statuses = {0, 3, 200};
-  if (kIsWindows) statuses.insert(statuses.end(), {1000, 0xC0000005});  // all 32 bits
+  // All 32 bits, -1 included: a compiler's own -1 is no failed start and keeps its file.
+  if (kIsWindows) statuses.insert(statuses.end(), {1000, 0xC0000005, 0xFFFFFFFF});
   for (const int64_t status : statuses) {
     const Outcome result =
         run({{kCompiler, "kvo", "a.rsrc"}, {"FAKE_KVO_STATUS=" + std::to_string(status)}});
@@ -261,6 +266,8 @@ TEST_F(WrapperTest, FailuresLeaveNoFile) {
   const bool canLimitMemory = !kIsWindows && !KVOWRAPPER_SANITIZED;
   if (canLimitMemory) writeFile(work_ / "huge.rsrc", std::string(size_t{96} << 20, 'x'));
   const Strings before = files();
+  Strings longLine = {kCompiler, "kvo", std::string(30000, 'a')};
+  longLine.insert(longLine.end(), 200, "x.rsrc");
   struct Case {
     Invocation invocation;
     std::string message;
@@ -289,6 +296,13 @@ TEST_F(WrapperTest, FailuresLeaveNoFile) {
        "kvowrapper: the value of definition A cannot be written in UTF-16\n",
        1,
        !kIsWindows},
+      {{{kCompiler, "kvo", "-DA=\u65E5", "x.rsrc"}},
+       "kvowrapper: the value of definition A cannot be written in the ANSI code page\n",
+       1,
+       kIsWindows},
+      // A command line Windows would cut (each source name grows by its suffix): a failed
+      // start, never a truncated argument.
+      {{longLine}, "", kFailedLaunch, kIsWindows},
       {{{kCompiler, "kvo", "huge.rsrc"}, {}, RLIM_INFINITY, rlim_t{64} << 20},
        "kvowrapper: out of memory\n",
        1,
@@ -430,7 +444,10 @@ TEST_F(WrapperTest, RunsOnOneSourceTakeTurns) {
     EXPECT_EQ(second.status, 0);
     EXPECT_EQ(readFile(work_ / "a.res"), "a");
     EXPECT_EQ(readFile(work_ / "b.res"), "b");
-    EXPECT_EQ(second.errors, sleep > 5000 ? "kvowrapper: waiting for another run on s.rsrc\n" : "");
+    // A short wait is not reported; how short it is depends on the machine's load.
+    if (sleep > 5000) {
+      EXPECT_EQ(second.errors, "kvowrapper: waiting for another run on s.rsrc\n");
+    }
   }
 }
 
@@ -443,6 +460,58 @@ TEST_F(WrapperTest, CompilerGetsTheBuildsSignalDispositions) {
   invocation.ignoredSignals = {SIGHUP};
   EXPECT_EQ(run(invocation).status, 0);
   EXPECT_EQ(readFile(record), "dfl dfl ign dfl dfl ");
+}
+
+// A batch compiler runs through cmd with its own path as %0, whatever the program name, and no
+// argument can start a command; one that cmd cannot take as text is refused.
+TEST_F(WrapperTest, BatchCompilersTakeArgumentsAsText) {
+  if (!kIsWindows) GTEST_SKIP() << "Windows batch files";
+  fs::copy_file(kCompiler, work_ / "fake_kvo.exe");
+  writeFile(work_ / "kvo.bat", "@\"%~dp0fake_kvo.exe\" %*\r\n");
+  writeFile(work_ / "s.rsrc", "text");
+  const Outcome ran = run({{"kvo.bat", "kvo", "a\"&echo INJECTED>injected.txt&\"", "!PATH!", "-fo",
+                            "out.res", "s.rsrc"}});
+  EXPECT_EQ(ran.status, 0);
+  EXPECT_FALSE(fs::exists(work_ / "injected.txt"));
+  const auto arguments = received();
+  ASSERT_TRUE(arguments.has_value());
+  EXPECT_EQ(arguments->at(2), "!PATH!");
+  EXPECT_EQ(readFile(work_ / "out.res"), "text");
+
+  fs::remove(work_ / "s.rsrc-processed.rsrc");
+  fs::remove(root_ / "received");
+  const Outcome refused = run({{"kvo.bat", "kvo", "-D", "%PATH%", "s.rsrc"}});
+  EXPECT_EQ(refused.status, kFailedLaunch);
+  EXPECT_EQ(refused.errors, "kvowrapper: cannot pass argument 2 to batch file kvo.bat\n");
+  EXPECT_FALSE(received().has_value());
+  EXPECT_FALSE(fs::exists(work_ / "s.rsrc-processed.rsrc"));
+}
+
+// A cancelled build ends the wrapper; its compiler must not live on.
+TEST_F(WrapperTest, EndingTheWrapperEndsTheCompiler) {
+  if (!kIsWindows) GTEST_SKIP() << "on POSIX the compiler replaces the wrapper";
+  writeFile(work_ / "s.rsrc", "text");
+  // The wrapper's Wine process is found by an argument that only this run has.
+  const std::string tag = "-DRUN=" + root_.string();
+  const pid_t pid =
+      start({{kCompiler, "kvo", tag, "-fo", "out.res", "s.rsrc"}, {"FAKE_KVO_SLEEP_MS=3000"}});
+  pid_t wrapper = 0;
+  for (int tries = 0; tries < 100 && wrapper == 0; ++tries) {
+    usleep(50000);
+    for (const auto& entry : fs::directory_iterator("/proc")) {
+      const std::string arguments = readFile(entry.path() / "cmdline");
+      if (arguments.starts_with(kWrapper) && arguments.find(tag) != std::string::npos &&
+          fs::exists(work_ / "s.rsrc-processed.rsrc")) {
+        wrapper = std::atoi(entry.path().filename().c_str());
+      }
+    }
+  }
+  ASSERT_NE(wrapper, 0);
+  usleep(300000);
+  kill(wrapper, SIGKILL);
+  finish(pid);
+  usleep(3500000);
+  EXPECT_FALSE(fs::exists(work_ / "out.res"));
 }
 
 }  // namespace

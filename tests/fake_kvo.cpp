@@ -8,11 +8,38 @@
 #include <fstream>
 #include <string>
 #include <thread>
-#ifndef _WIN32
+#include <vector>
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <signal.h>
 #endif
 
+namespace {
+
+#ifdef _WIN32
+// The arguments as UTF-8, whatever the ANSI code page.
+std::string toUtf8(const wchar_t* text) {
+  const int size = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
+  std::string bytes(static_cast<size_t>(size), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, text, -1, bytes.data(), size, nullptr, nullptr);
+  bytes.pop_back();
+  return bytes;
+}
+#endif
+
+}  // namespace
+
+#ifdef _WIN32
+int wmain(int argc, wchar_t** wideArgv) {
+  std::vector<std::string> arguments;
+  for (int i = 0; i < argc; ++i) arguments.push_back(toUtf8(wideArgv[i]));
+  std::vector<char*> pointers;
+  for (auto& argument : arguments) pointers.push_back(argument.data());
+  char** argv = pointers.data();
+#else
 int main(int argc, char** argv) {
+#endif
   if (const char* record = std::getenv("FAKE_KVO_RECORD")) {
     std::ofstream out(record, std::ios::binary);
     for (int i = 0; i < argc; ++i) out << argv[i] << '\0';

@@ -1,6 +1,28 @@
 #include "driver/command_line.h"
 
+#include <array>
+
 namespace kvowrapper {
+
+namespace {
+
+bool hasExtension(std::string_view path) {
+  const size_t component = path.find_last_of("\\/:");
+  const size_t dot = path.rfind('.');
+  return dot != std::string_view::npos && (component == std::string_view::npos || dot > component);
+}
+
+bool endsWithIgnoringCase(std::string_view text, std::string_view suffix) {
+  if (text.size() < suffix.size()) return false;
+  text.remove_prefix(text.size() - suffix.size());
+  for (size_t i = 0; i < suffix.size(); ++i) {
+    const char c = text[i] >= 'A' && text[i] <= 'Z' ? static_cast<char>(text[i] | 0x20) : text[i];
+    if (c != suffix[i]) return false;
+  }
+  return true;
+}
+
+}  // namespace
 
 std::string quoteWindowsArgument(std::string_view argument) {
   std::string quoted;
@@ -30,6 +52,64 @@ std::string buildWindowsCommandLine(const char* const* arguments) {
     line += quoteWindowsArgument(*argument);
   }
   return line;
+}
+
+bool isBatchFile(std::string_view path) {
+  return endsWithIgnoringCase(path, ".bat") || endsWithIgnoringCase(path, ".cmd");
+}
+
+std::optional<std::string> buildBatchCommandLine(std::string_view shell, std::string_view script,
+                                                 const char* const* arguments, size_t& refused) {
+  // cmd takes the text after /c, strips its first and last quote, and reads the rest as one
+  // command: inside double quotes & | < > ^ are text, and with /v:off so is !. A doubled quote
+  // closes and reopens at once, leaving nothing outside. Only % expands inside quotes, and no
+  // escape for it holds everywhere, so such an argument is refused.
+  std::string line =
+      "\"" + std::string(shell) + "\" /d /v:off /c \"\"" + std::string(script) + "\"";
+  for (size_t i = 0; arguments[i] != nullptr; ++i) {
+    const std::string_view argument = arguments[i];
+    if (argument.find_first_of("%\r\n") != std::string_view::npos) {
+      refused = i;
+      return std::nullopt;
+    }
+    line += " \"";
+    for (const char c : argument) {
+      line += c;
+      if (c == '"') line += '"';
+    }
+    line += '"';
+  }
+  line += '"';
+  return line;
+}
+
+std::optional<std::string> findWindowsProgram(
+    std::string_view name, std::string_view pathVariable,
+    const std::function<bool(const std::string&)>& exists) {
+  constexpr std::array<std::string_view, 4> kExtensions = {".com", ".exe", ".bat", ".cmd"};
+  auto findIn = [&](const std::string& prefix) -> std::optional<std::string> {
+    const std::string base = prefix + std::string(name);
+    if (hasExtension(name)) {
+      if (exists(base)) return base;
+      return std::nullopt;
+    }
+    for (const std::string_view extension : kExtensions) {
+      const std::string candidate = base + std::string(extension);
+      if (exists(candidate)) return candidate;
+    }
+    return std::nullopt;
+  };
+  if (auto found = findIn("")) return found;
+  if (name.find_first_of("\\/:") != std::string_view::npos) return std::nullopt;
+  while (!pathVariable.empty()) {
+    const size_t end = std::min(pathVariable.find(';'), pathVariable.size());
+    std::string entry(pathVariable.substr(0, end));
+    pathVariable.remove_prefix(std::min(end + 1, pathVariable.size()));
+    if (entry.empty()) continue;
+    if (entry.back() != '\\' && entry.back() != '/') entry += '\\';
+    if (auto found = findIn(entry)) return found;
+  }
+  return std::nullopt;
 }
 
 }  // namespace kvowrapper

@@ -1,9 +1,14 @@
 #pragma once
 
+#include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 
 namespace kvowrapper {
+
+// How a program is started on Windows, built portably so that it is tested everywhere. Texts are
+// UTF-8; the launch converts them to UTF-16.
 
 // Quotes one argument so that a program whose C runtime splits its command line by the usual
 // Windows rules receives exactly `argument`: always in double quotes, with 2n+1 backslashes
@@ -12,5 +17,25 @@ std::string quoteWindowsArgument(std::string_view argument);
 
 // The command line for `arguments` (ended by nullptr): each entry quoted, joined by spaces.
 std::string buildWindowsCommandLine(const char* const* arguments);
+
+// True when `path` names a batch file (".bat" or ".cmd", in any case), which runs through cmd.
+bool isBatchFile(std::string_view path);
+
+// The command line that runs the batch file `script` through the command interpreter `shell`,
+// with AutoRun and delayed expansion off; the script is its own %0 and `arguments` (ended by
+// nullptr) are %1, %2, ..., each in double quotes with embedded quotes doubled, so that none can
+// start a command. None when an argument holds what cmd cannot take as text (%, CR or LF), with
+// `refused` set to its index in `arguments`.
+std::optional<std::string> buildBatchCommandLine(std::string_view shell, std::string_view script,
+                                                 const char* const* arguments, size_t& refused);
+
+// Finds a program as the Windows runtime's exec call does: a name without a slash, backslash or
+// colon is tried in the current directory; when its last component has no extension, ".com",
+// ".exe", ".bat" and ".cmd" are appended and tried in turn; then, for a name with no directory
+// or drive, each entry of `pathVariable` (split at semicolons). `exists` tells whether a file is
+// at a path. None when nothing is found.
+std::optional<std::string> findWindowsProgram(
+    std::string_view name, std::string_view pathVariable,
+    const std::function<bool(const std::string&)>& exists);
 
 }  // namespace kvowrapper

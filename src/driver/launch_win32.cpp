@@ -1,56 +1,112 @@
 #include <windows.h>
-// windows.h first: process.h needs its types.
-#include <process.h>
 
-#include <cerrno>
-#include <cstdint>
+#include <memory>
 #include <string>
-#include <vector>
 
 #include "driver/command_line.h"
 #include "driver/launch.h"
+#include "system/messages.h"
+#include "system/utf16.h"
 
 namespace kvowrapper {
 
 namespace {
 
-// Puts this process, and with it every process it starts, into a job that ends them all when
-// its last handle closes, so that a cancelled build that kills the wrapper leaves no compiler
-// running. Where that is not allowed (an enclosing job forbids it) the launch goes on without.
-void joinKillOnCloseJob() {
-  HANDLE job = CreateJobObjectA(nullptr, nullptr);
-  if (job == nullptr) return;
+struct HandleCloser {
+  void operator()(HANDLE handle) const {
+    if (handle != nullptr && handle != INVALID_HANDLE_VALUE) CloseHandle(handle);
+  }
+};
+using OwnedHandle = std::unique_ptr<void, HandleCloser>;
+
+// Longest command lines Windows takes: CreateProcessW's, and cmd's for a batch file.
+constexpr size_t kMaxCommandLine = 32767;  // UTF-16 units with the terminating NUL
+constexpr size_t kMaxShellLine = 8191;
+
+std::wstring wide(std::string_view text) {
+  const std::u16string units = toUtf16(text);
+  return std::wstring(units.begin(), units.end());
+}
+
+std::string environmentVariable(const wchar_t* name) {
+  std::wstring value(GetEnvironmentVariableW(name, nullptr, 0), L'\0');
+  if (value.empty()) return {};
+  value.resize(GetEnvironmentVariableW(name, value.data(), static_cast<DWORD>(value.size())));
+  return fromUtf16(std::u16string(value.begin(), value.end()));
+}
+
+bool isFile(const std::string& path) {
+  const DWORD attributes = GetFileAttributesW(wide(path).c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+std::string commandInterpreter() {
+  std::string shell = environmentVariable(L"ComSpec");
+  if (!shell.empty()) return shell;
+  wchar_t system[MAX_PATH];
+  const UINT length = GetSystemDirectoryW(system, MAX_PATH);
+  return fromUtf16(std::u16string(system, system + length)) + "\\cmd.exe";
+}
+
+// A job that ends every process in it when its last handle closes, which is when the wrapper
+// ends, however it ends: a cancelled build leaves no compiler running.
+OwnedHandle createKillOnCloseJob() {
+  OwnedHandle job(CreateJobObjectW(nullptr, nullptr));
+  if (job == nullptr) return nullptr;
   JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
   limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
-  if (!SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof limits) ||
-      !AssignProcessToJobObject(GetCurrentProcess(), job)) {
-    CloseHandle(job);
+  if (!SetInformationJobObject(job.get(), JobObjectExtendedLimitInformation, &limits,
+                               sizeof limits)) {
+    return nullptr;
   }
-  // Otherwise the handle stays open for the life of the process, which is the point.
+  return job;
 }
 
 }  // namespace
 
 std::optional<int> launchRealCompiler(const char* path, const char* const* arguments) {
-  // The runtime joins the entries with spaces and quotes nothing; quoting each entry here makes
-  // the compiler's own argv equal the vector, spaces, quotes and backslashes included.
-  std::vector<std::string> quoted;
-  for (const char* const* argument = arguments; *argument != nullptr; ++argument) {
-    quoted.push_back(quoteWindowsArgument(*argument));
+  const auto program = findWindowsProgram(path, environmentVariable(L"PATH"), isFile);
+  if (!program.has_value()) return std::nullopt;
+  std::string application = *program;
+  std::string line;
+  size_t limit = kMaxCommandLine - 1;
+  if (isBatchFile(*program)) {
+    // The runtime would hand cmd the program name as the command to run, and cmd reads
+    // arguments by rules of its own; the script is named by its path instead.
+    application = commandInterpreter();
+    size_t refused = 0;
+    auto batchLine = buildBatchCommandLine(application, *program, arguments + 1, refused);
+    if (!batchLine.has_value()) {
+      report(Message::kBatchArgument, {std::to_string(refused + 1), *program});
+      return std::nullopt;
+    }
+    line = std::move(*batchLine);
+    limit = kMaxShellLine;
+  } else {
+    line = buildWindowsCommandLine(arguments);
   }
-  std::vector<const char*> vector;
-  vector.reserve(quoted.size() + 1);
-  for (const std::string& entry : quoted) vector.push_back(entry.c_str());
-  vector.push_back(nullptr);
+  std::wstring commandLine = wide(line);
+  // A line Windows would cut is a failed start, never a compiler run with a truncated argument.
+  if (commandLine.size() > limit) return std::nullopt;
 
-  joinKillOnCloseJob();
-  // _spawnvp searches for the program as the runtime's exec call does; _P_WAIT makes it wait and
-  // yield the exit code, where exec would end this process with status 0 at once. A compiler
-  // may itself exit with -1, so only errno tells a failed start apart.
-  errno = 0;
-  const intptr_t status = _spawnvp(_P_WAIT, path, vector.data());
-  if (status == -1 && errno != 0) return std::nullopt;
-  return static_cast<int>(status);
+  const OwnedHandle job = createKillOnCloseJob();
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION started{};
+  // Created suspended and put into the job before it runs, so it never runs outside it.
+  if (!CreateProcessW(wide(application).c_str(), commandLine.data(), nullptr, nullptr, TRUE,
+                      CREATE_SUSPENDED, nullptr, nullptr, &startup, &started)) {
+    return std::nullopt;
+  }
+  const OwnedHandle process(started.hProcess);
+  const OwnedHandle thread(started.hThread);
+  // An enclosing job may forbid a job of our own; the compiler then runs without it.
+  if (job != nullptr) AssignProcessToJobObject(job.get(), process.get());
+  ResumeThread(thread.get());
+  WaitForSingleObject(process.get(), INFINITE);
+  DWORD code = 0;
+  GetExitCodeProcess(process.get(), &code);
+  return static_cast<int>(code);
 }
 
 }  // namespace kvowrapper

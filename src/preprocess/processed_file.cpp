@@ -6,8 +6,8 @@
 
 #include "preprocess/source_text.h"
 #include "preprocess/text_stream.h"
-#include "preprocess/utf16.h"
 #include "system/messages.h"
+#include "system/utf16.h"
 #include "system/write_guard.h"
 
 namespace kvowrapper {

@@ -31,6 +31,11 @@ class Utf16Encoder {
   size_t openSize_ = 0;
 };
 
+// WTF-8 to UTF-16 code units and back, for the wide Windows API: exact for any sequence of
+// units, lone surrogates included.
+std::u16string toUtf16(std::string_view wtf8);
+std::string fromUtf16(std::u16string_view units);
+
 // True when `text` is well-formed UTF-8 (no surrogates, no overlong forms).
 bool isValidUtf8(std::string_view text);
 

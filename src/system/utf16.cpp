@@ -1,4 +1,4 @@
-#include "preprocess/utf16.h"
+#include "system/utf16.h"
 
 namespace kvowrapper {
 
@@ -108,6 +108,28 @@ std::string_view Utf16Encoder::encode(std::string_view piece) {
     at += length;
   }
   return {buffer_.data(), static_cast<size_t>(out - buffer_.data())};
+}
+
+std::u16string toUtf16(std::string_view wtf8) {
+  Utf16Encoder encoder(false);
+  const std::string_view bytes = encoder.encode(wtf8);
+  std::u16string units(bytes.size() / 2, u'\0');
+  for (size_t i = 0; i < units.size(); ++i) {
+    units[i] = static_cast<char16_t>(static_cast<unsigned char>(bytes[2 * i]) |
+                                     static_cast<unsigned char>(bytes[2 * i + 1]) << 8);
+  }
+  return units;
+}
+
+std::string fromUtf16(std::u16string_view units) {
+  std::string bytes(units.size() * 2, '\0');
+  for (size_t i = 0; i < units.size(); ++i) {
+    bytes[2 * i] = static_cast<char>(units[i] & 0xFF);
+    bytes[2 * i + 1] = static_cast<char>(units[i] >> 8);
+  }
+  std::string text(units.size() * 3, '\0');
+  text.resize(decodeUtf16(bytes, false, text.data()));
+  return text;
 }
 
 bool isValidUtf8(std::string_view text) {

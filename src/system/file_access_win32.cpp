@@ -1,0 +1,173 @@
+#include <windows.h>
+
+#include <cstdio>
+#include <string>
+
+#include "system/file_access.h"
+#include "system/messages.h"
+#include "system/utf16.h"
+#include "system/windows_path.h"
+
+namespace kvowrapper {
+
+namespace {
+
+HANDLE handleOf(const FileHandle& file) {
+  return reinterpret_cast<HANDLE>(file.native());  // NOLINT(performance-no-int-to-ptr)
+}
+
+std::wstring toWide(std::string_view text) {
+  const std::u16string units = toUtf16(text);
+  return std::wstring(units.begin(), units.end());
+}
+
+// The wide form of a path for the file calls, long enough for any path.
+std::wstring widePath(const std::string& path) {
+  wchar_t directory[MAX_PATH];
+  const DWORD length = GetCurrentDirectoryW(MAX_PATH, directory);
+  std::u16string current;
+  if (length > 0 && length < MAX_PATH) current.assign(directory, directory + length);
+  if (length >= MAX_PATH) {
+    std::wstring longer(length, L'\0');
+    longer.resize(GetCurrentDirectoryW(length, longer.data()));
+    current.assign(longer.begin(), longer.end());
+  }
+  return toWide(extendedLengthPath(path, fromUtf16(current)));
+}
+
+FileHandle fromHandle(HANDLE handle) {
+  return FileHandle(handle == INVALID_HANDLE_VALUE
+                        ? -1
+                        : reinterpret_cast<intptr_t>(handle));  // NOLINT
+}
+
+}  // namespace
+
+bool FileHandle::close() {
+  if (!isOpen()) return true;
+  return CloseHandle(reinterpret_cast<HANDLE>(std::exchange(native_, kNone))) != 0;  // NOLINT
+}
+
+FileHandle openSource(const std::string& path) {
+  return fromHandle(CreateFileW(widePath(path).c_str(), GENERIC_READ,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+}
+
+bool lockSource(const FileHandle& source, const std::string& path) {
+  constexpr DWORD kWaitBeforeSaying = 5000;  // milliseconds
+  // The lock covers a byte far past any data, so that reading the file is never blocked.
+  OVERLAPPED at{};
+  at.Offset = 0;
+  at.OffsetHigh = 0x7FFFFFFF;
+  DWORD waited = 0;
+  DWORD interval = 1;
+  for (;;) {
+    if (LockFileEx(handleOf(source), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0,
+                   &at)) {
+      return true;
+    }
+    if (GetLastError() != ERROR_LOCK_VIOLATION) return false;  // no locks here: go on without
+    if (waited < kWaitBeforeSaying && waited + interval >= kWaitBeforeSaying) {
+      report(Message::kWaitingForLock, {path});
+    }
+    Sleep(interval);
+    waited += interval;
+    interval = interval < 32 ? interval * 2 : interval;
+  }
+}
+
+std::optional<uint64_t> regularFileSize(const FileHandle& file) {
+  LARGE_INTEGER size{};
+  if (GetFileType(handleOf(file)) != FILE_TYPE_DISK || !GetFileSizeEx(handleOf(file), &size)) {
+    return std::nullopt;
+  }
+  return static_cast<uint64_t>(size.QuadPart);
+}
+
+int64_t readSome(const FileHandle& file, char* buffer, size_t size) {
+  DWORD got = 0;
+  const auto asked = static_cast<DWORD>(std::min<size_t>(size, DWORD{1} << 30));
+  if (ReadFile(handleOf(file), buffer, asked, &got, nullptr)) return got;
+  return GetLastError() == ERROR_BROKEN_PIPE ? 0 : -1;  // a pipe's writer has gone: its end
+}
+
+// Sources are read rather than mapped here: a 32-bit program may not find room for a view of a
+// large file, and reading costs little next to starting a process on Windows.
+FileMapping::~FileMapping() = default;
+bool FileMapping::map(const FileHandle& /*file*/, uint64_t /*size*/) {
+  return false;
+}
+void FileMapping::populate(size_t /*offset*/, size_t /*length*/) const {}
+
+FileHandle createNewFile(const std::string& path) {
+  // Shared for deletion, so that an interrupt can remove it while it is open.
+  return fromHandle(CreateFileW(widePath(path).c_str(), GENERIC_WRITE,
+                                FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
+}
+
+bool writeAll(const FileHandle& file, const char* data, size_t size) {
+  while (size > 0) {
+    DWORD put = 0;
+    const auto asked = static_cast<DWORD>(std::min<size_t>(size, DWORD{1} << 30));
+    if (!WriteFile(handleOf(file), data, asked, &put, nullptr) || put == 0) return false;
+    data += put;
+    size -= put;
+  }
+  return true;
+}
+
+ReplaceResult replaceFile(const std::string& from, const std::string& to) {
+  const std::wstring target = widePath(to);
+  const DWORD attributes = GetFileAttributesW(target.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
+      (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
+    return ReplaceResult::kIsDirectory;
+  }
+  const std::wstring source = widePath(from);
+  // Virus scanners and indexers hold files open for a moment; about a second is waited out.
+  constexpr int kAttempts = 40;
+  for (int attempt = 0;; ++attempt) {
+    if (MoveFileExW(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+      return ReplaceResult::kReplaced;
+    }
+    const DWORD error = GetLastError();
+    const bool isBusy = error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED ||
+                        error == ERROR_LOCK_VIOLATION;
+    if (!isBusy || attempt + 1 == kAttempts) return ReplaceResult::kFailed;
+    Sleep(25);
+  }
+}
+
+void removeFile(const std::string& path) {
+  DeleteFileW(widePath(path).c_str());
+}
+
+std::optional<std::string> toAnsiText(std::string_view text) {
+  const UINT codePage = GetACP();
+  if (codePage == CP_UTF8) return std::string(text);
+  const std::wstring units = toWide(text);
+  if (units.empty()) return std::string();
+  BOOL isLacking = FALSE;
+  const auto count = static_cast<int>(units.size());
+  const int size = WideCharToMultiByte(codePage, WC_NO_BEST_FIT_CHARS, units.data(), count,
+                                       nullptr, 0, nullptr, &isLacking);
+  std::string bytes(static_cast<size_t>(size), '\0');
+  WideCharToMultiByte(codePage, WC_NO_BEST_FIT_CHARS, units.data(), count, bytes.data(), size,
+                      nullptr, &isLacking);
+  if (size == 0 || isLacking) return std::nullopt;
+  return bytes;
+}
+
+// Messages are narrow text in the ANSI code page; a character it lacks shows as '?'.
+void writeToStandardError(const std::string& line) {
+  const std::wstring units = toWide(line);
+  const auto count = static_cast<int>(units.size());
+  const int size = WideCharToMultiByte(CP_ACP, 0, units.data(), count, nullptr, 0, nullptr, nullptr);
+  std::string bytes(static_cast<size_t>(size), '\0');
+  WideCharToMultiByte(CP_ACP, 0, units.data(), count, bytes.data(), size, nullptr, nullptr);
+  std::fwrite(bytes.data(), 1, bytes.size(), stderr);
+}
+
+}  // namespace kvowrapper

@@ -1,0 +1,33 @@
+#include <windows.h>
+
+#include <string>
+
+#include "system/file_access.h"
+#include "system/write_guard.h"
+
+namespace kvowrapper {
+
+namespace {
+
+// Set before the handler can run; it runs on a thread of its own.
+const std::string* gNewFile = nullptr;
+
+BOOL WINAPI onInterrupt(DWORD /*event*/) {
+  removeFile(*gNewFile);
+  return FALSE;  // the default handling then ends the wrapper
+}
+
+}  // namespace
+
+// Nothing is mapped and no file-size signal exists here, so only interrupts need a handler.
+WriteGuard::WriteGuard(std::string newFile, std::string readFailureMessage)
+    : newFile_(std::move(newFile)), readFailureMessage_(std::move(readFailureMessage)) {
+  gNewFile = &newFile_;
+  SetConsoleCtrlHandler(onInterrupt, TRUE);
+}
+
+WriteGuard::~WriteGuard() {
+  SetConsoleCtrlHandler(onInterrupt, FALSE);
+}
+
+}  // namespace kvowrapper
