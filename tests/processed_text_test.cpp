@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <map>
 #include <random>
 #include <string>
 #include <utility>
@@ -8,6 +9,7 @@
 #include "definitions/definition_table.h"
 
 #include "reference_passes.h"
+#include "system/utf16.h"
 
 namespace kvowrapper {
 namespace {
@@ -78,6 +80,55 @@ TEST(ProcessText, MatchesPlainPassesOnRandomTexts) {
     for (size_t chunk : {size_t{1}, size_t{4}, ProcessedTextStream::kPieceSize}) {
       ASSERT_EQ(processText(table, text, chunk), expected) << text << " chunk " << chunk;
     }
+  }
+}
+
+// Random UTF-16 texts, lone surrogates included, in both byte orders and with an odd last byte,
+// against the passes run on their code units.
+TEST(ProcessText, MatchesPlainPassesOnRandomUtf16Texts) {
+  std::mt19937 random(54321);
+  const std::u16string alphabet = u"{}\"\\ \r\nA\t\u00E9\u65E5\xD800\xDC00\xDBFF\xDFFF";
+  // Names and values come from a command line in UTF-8, so they hold whole characters only.
+  const std::u16string characters[] = {u"{", u"}", u"\"", u"\\", u" ", u"\n", u"A",
+                                       u"\u00E9", u"\u65E5", u"\U0001F600"};
+  auto randomText = [&](size_t maxLength) {
+    std::u16string text(random() % (maxLength + 1), u' ');
+    for (char16_t& c : text) c = alphabet[random() % alphabet.size()];
+    return text;
+  };
+  auto randomWord = [&](size_t maxLength) {
+    std::u16string word;
+    for (size_t n = random() % (maxLength + 1); n > 0; --n) word += characters[random() % 10];
+    return word;
+  };
+  auto bytesOf = [](const std::u16string& units, bool isBigEndian) {
+    std::string bytes = isBigEndian ? "\xFE\xFF" : "\xFF\xFE";
+    for (const char16_t unit : units) {
+      bytes += static_cast<char>(isBigEndian ? unit >> 8 : unit & 0xFF);
+      bytes += static_cast<char>(isBigEndian ? unit & 0xFF : unit >> 8);
+    }
+    return bytes;
+  };
+  for (int round = 0; round < 2000; ++round) {
+    DefinitionTable table;
+    std::map<std::u16string, std::u16string> units;
+    for (int d = static_cast<int>(random() % 4); d > 0; --d) {
+      const std::u16string name = randomWord(2);
+      const std::u16string value = randomWord(3);
+      table[fromUtf16(name)] = fromUtf16(value);
+      units[name] = value;
+    }
+    const std::u16string text = randomText(40);
+    const bool isBigEndian = round % 2 == 1;
+    const std::string odd = round % 3 == 0 ? "\x7B" : "";
+    const std::string source = bytesOf(text, isBigEndian) + odd;
+    const std::string expected = bytesOf(reference::processText(units, text), isBigEndian) + odd;
+    std::string processed;
+    streamProcessedSource(table, source, detectEncoding(source), [&](std::string_view piece) {
+      processed.append(piece);
+      return true;
+    });
+    ASSERT_EQ(processed, expected) << round;
   }
 }
 

@@ -1,6 +1,5 @@
 #include "preprocess/processed_file.h"
 
-#include <memory>
 #include <new>
 #include <random>
 
@@ -72,35 +71,6 @@ FileHandle createTemporary(const std::string& inputPath, bool isLocked, std::str
   return FileHandle();
 }
 
-// Writes the processed text of `source` to `file`: for a UTF-16 source the mark, the processed
-// units in its byte order, and an odd last byte as it was.
-bool writeProcessedText(const DefinitionTable& table, const SourceText& source,
-                        const FileHandle& file) {
-  const std::string_view bytes = source.bytes();
-  if (!isUtf16(source.encoding())) {
-    ProcessedTextStream stream(table, bytes);
-    while (const auto piece = stream.next()) {
-      if (!writeAll(file, piece->data(), piece->size())) return false;
-    }
-    return true;
-  }
-  const bool isBigEndian = source.encoding() == TextEncoding::kUtf16Be;
-  const std::string_view units = bytes.substr(2, (bytes.size() - 2) & ~size_t{1});
-  // Every unit gives at most three bytes of WTF-8. Pages beyond what is written are never
-  // touched, so they cost no memory.
-  const auto wtf8 = std::make_unique_for_overwrite<char[]>(units.size() / 2 * 3 + 1);
-  const size_t length = decodeUtf16(units, isBigEndian, wtf8.get());
-  if (!writeAll(file, bytes.data(), 2)) return false;
-  Utf16Encoder encoder(isBigEndian);
-  ProcessedTextStream stream(table, std::string_view(wtf8.get(), length));
-  while (const auto piece = stream.next()) {
-    const std::string_view encoded = encoder.encode(*piece);
-    if (!writeAll(file, encoded.data(), encoded.size())) return false;
-  }
-  const std::string_view odd = bytes.substr(2 + units.size());
-  return writeAll(file, odd.data(), odd.size());
-}
-
 }  // namespace
 
 bool produceProcessedFile(const DefinitionTable& table, const std::string& inputPath,
@@ -138,7 +108,10 @@ bool produceProcessedFile(const DefinitionTable& table, const std::string& input
   {
     const WriteGuard guard(temporary, formatMessage(Message::kCannotReadInput, {inputPath}));
     try {
-      isWritten = writeProcessedText(encoded, text, file);
+      isWritten = streamProcessedSource(encoded, text.bytes(), text.encoding(),
+                                        [&file](std::string_view piece) {
+                                          return writeAll(file, piece.data(), piece.size());
+                                        });
     } catch (const std::bad_alloc&) {
       isOutOfMemory = true;
     }

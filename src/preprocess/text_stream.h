@@ -1,12 +1,14 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
 
 #include "definitions/definition_table.h"
 #include "preprocess/brace_substitution.h"
+#include "preprocess/source_text.h"
 #include "preprocess/string_joining.h"
 
 namespace kvowrapper {
@@ -42,5 +44,16 @@ class ProcessedTextStream {
   size_t pendingFrom_ = 0;  // buffer_[pendingFrom_, used_) is offered to the joiner again
   bool isDone_ = false;
 };
+
+}  // namespace kvowrapper
+
+namespace kvowrapper {
+
+// Hands the processed text of a source's `bytes` (up to the end of its text, any byte-order mark
+// included) to `sink` piece by piece, and returns false as soon as the sink does. A UTF-16 text
+// keeps its mark, its byte order and an odd last byte; its names and values are UTF-8.
+bool streamProcessedSource(const DefinitionTable& table, std::string_view bytes,
+                           TextEncoding encoding,
+                           const std::function<bool(std::string_view)>& sink);
 
 }  // namespace kvowrapper

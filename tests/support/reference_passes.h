@@ -1,7 +1,7 @@
 #pragma once
 
-// The two text passes written the plain, slow way, byte by byte as they are defined, to check the
-// fast ones against.
+// The two text passes written the plain, slow way, unit by unit as they are defined, to check the
+// fast ones against: over bytes, or over UTF-16 code units.
 
 #include <string>
 #include <string_view>
@@ -11,16 +11,18 @@
 
 namespace kvowrapper::reference {
 
-inline std::string expandBraces(const DefinitionTable& table, std::string_view in) {
-  std::string out;
+template <class Table, class Text>
+Text expandBraces(const Table& table, const Text& in) {
+  Text out;
   size_t at = 0;
   while (at < in.size()) {
     if (in[at] == '{') {
       const size_t close = in.find('}', at + 1);
-      const size_t nameEnd = close == std::string_view::npos ? in.size() : close;
-      if (const std::string* value = findDefinition(table, in.substr(at + 1, nameEnd - at - 1))) {
-        out += *value;
-        if (close == std::string_view::npos) break;
+      const size_t nameEnd = close == Text::npos ? in.size() : close;
+      const auto found = table.find(in.substr(at + 1, nameEnd - at - 1));
+      if (found != table.end()) {
+        out += found->second;
+        if (close == Text::npos) break;
         at = close + 1;
         continue;
       }
@@ -30,7 +32,8 @@ inline std::string expandBraces(const DefinitionTable& table, std::string_view i
   return out;
 }
 
-inline bool isSpanAt(const std::string& text, size_t p, size_t& q) {
+template <class Text>
+bool isSpanAt(const Text& text, size_t p, size_t& q) {
   if (text[p] != '"') return false;
   size_t i = p + 1;
   while (i < text.size() && text[i] == ' ') ++i;
@@ -46,7 +49,8 @@ inline bool isSpanAt(const std::string& text, size_t p, size_t& q) {
   return true;
 }
 
-inline std::string joinStrings(std::string text) {
+template <class Text>
+Text joinStrings(Text text) {
   for (size_t p = 0; p < text.size(); ++p) {
     size_t q = 0;
     if (isSpanAt(text, p, q)) {
@@ -57,9 +61,10 @@ inline std::string joinStrings(std::string text) {
   return text;
 }
 
-// The text ends at its first NUL byte, as the source reader ends it.
-inline std::string processText(const DefinitionTable& table, std::string_view source) {
-  source = source.substr(0, source.find('\0'));
+// The text ends at its first NUL, as the source reader ends it.
+template <class Table, class Text>
+Text processText(const Table& table, Text source) {
+  source = source.substr(0, source.find(typename Text::value_type{0}));
   return joinStrings(expandBraces(table, source));
 }
 
