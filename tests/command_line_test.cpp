@@ -49,9 +49,9 @@ TEST(BuildBatchCommandLine, QuotesForCmdAndRefusesWhatItExpands) {
   for (auto c : cases) {
     c.arguments.push_back(nullptr);
     size_t refused = 99;
-    EXPECT_EQ(buildBatchCommandLine(R"(C:\cmd.exe)", R"(C:\b\kvo.bat)", c.arguments.data(),
-                                    refused),
-              c.expected);
+    EXPECT_EQ(
+        buildBatchCommandLine(R"(C:\cmd.exe)", R"(C:\b\kvo.bat)", c.arguments.data(), refused),
+        c.expected);
     if (!c.expected) {
       EXPECT_EQ(refused, c.refused);
     }
@@ -62,7 +62,7 @@ TEST(BuildBatchCommandLine, QuotesForCmdAndRefusesWhatItExpands) {
 }
 
 TEST(FindWindowsProgram, SearchesAsTheRuntimeDoes) {
-  const std::set<std::string> files = {"kvo.exe",        "tool.bat",        R"(C:\bin\kvo.cmd)",
+  const std::set<std::string> files = {"kvo.exe",          "tool.bat",       R"(C:\bin\kvo.cmd)",
                                        R"(C:\bin\rc.exe)", R"(D:\x\rc.com)", "sub/kvo.com",
                                        R"(D:\x\plain)"};
   auto exists = [&](const std::string& path) { return files.count(path) > 0; };
@@ -72,13 +72,13 @@ TEST(FindWindowsProgram, SearchesAsTheRuntimeDoes) {
     std::optional<std::string> expected;
   };
   const Case cases[] = {
-      {"kvo", R"(C:\bin)", "kvo.exe"},                // the working directory first
-      {"tool", "", "tool.bat"},                       // extensions in order
+      {"kvo", R"(C:\bin)", "kvo.exe"},                          // the working directory first
+      {"tool", "", "tool.bat"},                                 // extensions in order
       {"rc", R"(C:\nothing;;D:\x\;C:\bin)", R"(D:\x\rc.com)"},  // PATH in order
       {"rc.exe", R"(D:\x;C:\bin)", R"(C:\bin\rc.exe)"},         // an extension is kept
-      {"plain", R"(D:\x)", std::nullopt},             // no extension: only the four are tried
+      {"plain", R"(D:\x)", std::nullopt},  // no extension: only the four are tried
       {"sub/kvo", R"(C:\bin)", "sub/kvo.com"},
-      {R"(sub\rc)", R"(C:\bin)", std::nullopt},       // a directory: no PATH search
+      {R"(sub\rc)", R"(C:\bin)", std::nullopt},  // a directory: no PATH search
       {"missing", R"(C:\bin)", std::nullopt},
   };
   for (const auto& c : cases) {

@@ -6,7 +6,7 @@
 #include <fstream>
 #include <string>
 
-#include "preprocess/source_text.h"
+#include "preprocess/source_reader.h"
 #include "system/write_guard.h"
 
 namespace kvowrapper {
@@ -16,7 +16,7 @@ namespace fs = std::filesystem;
 
 // Another process cutting the source short while it is mapped must not kill the wrapper with a
 // signal and leave half a processed file.
-TEST(SourceText, CutShortWhileMappedIsAReadFailure) {
+TEST(SourceReader, CutShortWhileMappedIsAReadFailure) {
   const fs::path source =
       fs::temp_directory_path() / ("kvowrapper-cut-" + std::to_string(getpid()) + ".rsrc");
   const fs::path written = source.string() + ".tmp";
@@ -24,13 +24,15 @@ TEST(SourceText, CutShortWhileMappedIsAReadFailure) {
   EXPECT_EXIT(
       {
         const FileHandle file = openSource(source.string());
-        SourceText text;
-        if (text.load(file) != SourceText::Status::kOk || !text.isMapped()) std::exit(2);
+        SourceReader reader;
+        std::string_view text;
+        if (reader.start(file) != SourceReader::Status::kOk || !reader.isMapped()) std::exit(2);
+        reader.more(0, text);
         std::ofstream(written) << "partial";
         if (truncate(source.c_str(), 0) != 0) std::exit(3);
         const WriteGuard guard(written.string(), "kvowrapper: unable to read input file\n");
         volatile char sum = 0;
-        for (const char c : text.bytes()) sum = static_cast<char>(sum + c);
+        for (const char c : text) sum = static_cast<char>(sum + c);
         std::exit(4);
       },
       ::testing::ExitedWithCode(1), "kvowrapper: unable to read input file\n");

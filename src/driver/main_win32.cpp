@@ -15,8 +15,7 @@ int wmain(int argc, wchar_t** argv) {
     arguments.reserve(static_cast<size_t>(argc));
     for (int i = 0; i < argc; ++i) {
       const std::wstring_view argument = argv[i];
-      arguments.push_back(
-          kvowrapper::fromUtf16(std::u16string(argument.begin(), argument.end())));
+      arguments.push_back(kvowrapper::fromUtf16(std::u16string(argument.begin(), argument.end())));
       pointers.push_back(arguments.back().c_str());
     }
     pointers.push_back(nullptr);

@@ -108,6 +108,13 @@ class BraceExpander {
  public:
   BraceExpander(const NameIndex& index, std::string_view text);
 
+  // Goes on with `text`, which must follow the last one at a point no reference spans.
+  void reset(std::string_view text) {
+    text_ = text;
+    position_ = 0;
+    hasSegment_ = false;
+  }
+
   bool isDone() const { return position_ >= text_.size() && !hasSegment_; }
 
   // Writes expanded text to out[used, ...) until at least `target` bytes are used or the text is

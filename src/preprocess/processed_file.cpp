@@ -3,7 +3,7 @@
 #include <new>
 #include <random>
 
-#include "preprocess/source_text.h"
+#include "preprocess/source_reader.h"
 #include "preprocess/text_stream.h"
 #include "system/messages.h"
 #include "system/utf16.h"
@@ -71,6 +71,21 @@ FileHandle createTemporary(const std::string& inputPath, bool isLocked, std::str
   return FileHandle();
 }
 
+// Reports a failure to read the source; true when there is none.
+bool isRead(SourceReader::Status status, const std::string& inputPath) {
+  switch (status) {
+    case SourceReader::Status::kReadFailed:
+      report(Message::kCannotReadInput, {inputPath});
+      return false;
+    case SourceReader::Status::kOutOfMemory:
+      report(Message::kOutOfMemory);
+      return false;
+    case SourceReader::Status::kOk:
+      break;
+  }
+  return true;
+}
+
 }  // namespace
 
 bool produceProcessedFile(const DefinitionTable& table, const std::string& inputPath,
@@ -81,19 +96,10 @@ bool produceProcessedFile(const DefinitionTable& table, const std::string& input
     return false;
   }
   const bool isLocked = lockSource(source, inputPath);
-  SourceText text;
-  switch (text.load(source)) {
-    case SourceText::Status::kReadFailed:
-      report(Message::kCannotReadInput, {inputPath});
-      return false;
-    case SourceText::Status::kOutOfMemory:
-      report(Message::kOutOfMemory);
-      return false;
-    case SourceText::Status::kOk:
-      break;
-  }
+  SourceReader reader;
+  if (!isRead(reader.start(source), inputPath)) return false;
   DefinitionTable encoded;
-  if (!encodeDefinitions(table, text.encoding(), encoded)) return false;
+  if (!encodeDefinitions(table, reader.encoding(), encoded)) return false;
 
   processed.name = inputPath + std::string(kProcessedSuffix);
   std::string temporary;
@@ -108,10 +114,9 @@ bool produceProcessedFile(const DefinitionTable& table, const std::string& input
   {
     const WriteGuard guard(temporary, formatMessage(Message::kCannotReadInput, {inputPath}));
     try {
-      isWritten = streamProcessedSource(encoded, text.bytes(), text.encoding(),
-                                        [&file](std::string_view piece) {
-                                          return writeAll(file, piece.data(), piece.size());
-                                        });
+      isWritten = streamProcessedSource(
+          encoded, reader, reader.encoding(),
+          [&file](std::string_view piece) { return writeAll(file, piece.data(), piece.size()); });
     } catch (const std::bad_alloc&) {
       isOutOfMemory = true;
     }
@@ -126,6 +131,8 @@ bool produceProcessedFile(const DefinitionTable& table, const std::string& input
   removeFile(temporary);
   if (isOutOfMemory) {
     report(Message::kOutOfMemory);
+  } else if (reader.failure() != SourceReader::Status::kOk) {
+    isRead(reader.failure(), inputPath);
   } else {
     report(isWritten ? Message::kCannotCreateProcessed : Message::kCannotWriteProcessed,
            {processed.name});

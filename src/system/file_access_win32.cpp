@@ -36,9 +36,8 @@ std::wstring widePath(const std::string& path) {
 }
 
 FileHandle fromHandle(HANDLE handle) {
-  return FileHandle(handle == INVALID_HANDLE_VALUE
-                        ? -1
-                        : reinterpret_cast<intptr_t>(handle));  // NOLINT
+  return FileHandle(handle == INVALID_HANDLE_VALUE ? -1
+                                                   : reinterpret_cast<intptr_t>(handle));  // NOLINT
 }
 
 }  // namespace
@@ -151,8 +150,8 @@ std::optional<std::string> toAnsiText(std::string_view text) {
   if (units.empty()) return std::string();
   BOOL isLacking = FALSE;
   const auto count = static_cast<int>(units.size());
-  const int size = WideCharToMultiByte(codePage, WC_NO_BEST_FIT_CHARS, units.data(), count,
-                                       nullptr, 0, nullptr, &isLacking);
+  const int size = WideCharToMultiByte(codePage, WC_NO_BEST_FIT_CHARS, units.data(), count, nullptr,
+                                       0, nullptr, &isLacking);
   std::string bytes(static_cast<size_t>(size), '\0');
   WideCharToMultiByte(codePage, WC_NO_BEST_FIT_CHARS, units.data(), count, bytes.data(), size,
                       nullptr, &isLacking);
@@ -164,7 +163,8 @@ std::optional<std::string> toAnsiText(std::string_view text) {
 void writeToStandardError(const std::string& line) {
   const std::wstring units = toWide(line);
   const auto count = static_cast<int>(units.size());
-  const int size = WideCharToMultiByte(CP_ACP, 0, units.data(), count, nullptr, 0, nullptr, nullptr);
+  const int size =
+      WideCharToMultiByte(CP_ACP, 0, units.data(), count, nullptr, 0, nullptr, nullptr);
   std::string bytes(static_cast<size_t>(size), '\0');
   WideCharToMultiByte(CP_ACP, 0, units.data(), count, bytes.data(), size, nullptr, nullptr);
   std::fwrite(bytes.data(), 1, bytes.size(), stderr);

@@ -51,13 +51,13 @@ std::string extendedLengthPath(std::string_view path, std::string_view currentDi
   } else if (!path.empty() && isSeparator(path[0])) {
     // Rooted on the current drive (or share).
     absolute = std::string(currentDirectory.substr(0, 2)) + std::string(path);
-  } else if (hasDrive(path) && !(hasDrive(currentDirectory) &&
-                                 (currentDirectory[0] | 0x20) == (path[0] | 0x20))) {
+  } else if (hasDrive(path) &&
+             !(hasDrive(currentDirectory) && (currentDirectory[0] | 0x20) == (path[0] | 0x20))) {
     // Relative to another drive, whose current directory is not known here: its root.
     absolute = std::string(path.substr(0, 2)) + "\\" + std::string(path.substr(2));
   } else {
-    absolute = std::string(currentDirectory) + "\\" +
-               std::string(hasDrive(path) ? path.substr(2) : path);
+    absolute =
+        std::string(currentDirectory) + "\\" + std::string(hasDrive(path) ? path.substr(2) : path);
   }
   if (absolute.size() < kMaxPath) return std::string(path);
   const bool isUnc = absolute.size() >= 2 && isSeparator(absolute[0]) && isSeparator(absolute[1]);

@@ -3,6 +3,7 @@
 // The two text passes written the plain, slow way, unit by unit as they are defined, to check the
 // fast ones against: over bytes, or over UTF-16 code units.
 
+#include <algorithm>
 #include <string>
 #include <string_view>
 
@@ -72,11 +73,33 @@ Text processText(const Table& table, Text source) {
 
 namespace kvowrapper {
 
-// The whole output of the fast, streaming passes, handed out in pieces of `pieceSize`.
+// A text in memory, handed out `step` new bytes at a time, as a source is read.
+class StringInput : public TextInput {
+ public:
+  StringInput(std::string_view text, size_t step) : text_(text), step_(std::max<size_t>(step, 1)) {}
+
+  bool more(size_t keep, std::string_view& window) override {
+    const size_t begin = end_ - keep;
+    end_ = std::min(text_.size(), end_ + step_);
+    window = text_.substr(begin, end_ - begin);
+    return true;
+  }
+  bool isAtEnd() const override { return end_ == text_.size(); }
+
+ private:
+  std::string_view text_;
+  size_t step_;
+  size_t end_ = 0;
+};
+
+// The whole output of the fast, streaming passes, read in windows of `step` new bytes and handed
+// out in pieces of `pieceSize`.
 inline std::string processText(const DefinitionTable& table, std::string_view source,
-                               size_t pieceSize = ProcessedTextStream::kPieceSize) {
+                               size_t pieceSize = ProcessedTextStream::kPieceSize,
+                               size_t step = size_t{1} << 30) {
   source = source.substr(0, source.find('\0'));
-  ProcessedTextStream stream(table, source, pieceSize);
+  StringInput input(source, step);
+  ProcessedTextStream stream(table, input, pieceSize);
   std::string text;
   while (const auto piece = stream.next()) text.append(*piece);
   return text;
