@@ -68,6 +68,13 @@ def main():
     with open(os.path.join(target, "dense.args"), "w") as f:
         f.write("\n".join(f"-DN{i}=value{i}" for i in range(4000) if i % 8))
     write_realistic(os.path.join(target, "typical-8k.rsrc"), 8 * 1024)
+    # The same text as UTF-8 and as UTF-16 with its byte-order mark: 32 MiB and 64 MiB.
+    utf8 = os.path.join(target, "realistic-32.rsrc")
+    write_realistic(utf8, 32 * MIB)
+    with open(utf8, encoding="utf-8", newline="") as f:
+        text = f.read()
+    with open(os.path.join(target, "utf16-64.rsrc"), "wb") as f:
+        f.write(b"\xff\xfe" + text.encode("utf-16-le"))
 
 
 if __name__ == "__main__":

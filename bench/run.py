@@ -79,6 +79,15 @@ def main():
     rows.append(("realistic 64 MiB: perl peak memory", None, perl_memory / size,
                  f"{perl_memory / MIB:.1f} MiB"))
 
+    # UTF-16 against the same text in UTF-8, in the same run.
+    utf16, utf8 = hyperfine([wrapper("utf16-64.rsrc"), wrapper("realistic-32.rsrc")], runs, warmup)
+    row("UTF-16 64 MiB: kvowrapper", utf16, utf8, "ratio to the same text in UTF-8; target 3")
+    row("UTF-16 64 MiB: the same text in UTF-8 (32 MiB)", utf8, utf8)
+    size16 = os.path.getsize("utf16-64.rsrc")
+    memory16 = peak_kib(wrapper("utf16-64.rsrc")) * 1024
+    rows.append(("UTF-16 64 MiB: kvowrapper peak memory", None, memory16 / size16,
+                 f"{memory16 / MIB:.1f} MiB; target at most {(2.2 * size16 + 4 * MIB) / MIB:.1f} MiB"))
+
     # Hostile inputs, per byte against the realistic workload per byte, timed in the same run.
     hostile = [("only opening braces", wrapper("braces-16.rsrc")),
                ("only opening braces, empty name defined", wrapper("braces-16.rsrc", ["-D=e"])),

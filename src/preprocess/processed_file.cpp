@@ -63,27 +63,13 @@ std::string temporaryNameFor(const std::string& inputPath, bool isFixed) {
 FileHandle createTemporary(const std::string& inputPath, bool isLocked, std::string& name) {
   constexpr int kAttempts = 8;
   for (int attempt = 0; attempt < kAttempts; ++attempt) {
-    name = temporaryNameFor(inputPath, isLocked && attempt == 0);
-    if (isLocked && attempt == 0) removeFile(name);
+    name = temporaryNameFor(inputPath, isLocked && attempt < 2);
     FileHandle file = createNewFile(name);
     if (file.isOpen()) return file;
+    // What a killed run left at the fixed name goes, and the name is tried once more.
+    if (isLocked && attempt == 0) removeFile(name);
   }
   return FileHandle();
-}
-
-// Reports a failure to read the source; true when there is none.
-bool isRead(SourceReader::Status status, const std::string& inputPath) {
-  switch (status) {
-    case SourceReader::Status::kReadFailed:
-      report(Message::kCannotReadInput, {inputPath});
-      return false;
-    case SourceReader::Status::kOutOfMemory:
-      report(Message::kOutOfMemory);
-      return false;
-    case SourceReader::Status::kOk:
-      break;
-  }
-  return true;
 }
 
 }  // namespace
@@ -112,7 +98,9 @@ bool produceProcessedFile(const DefinitionTable& table, const std::string& input
   bool isOutOfMemory = false;
   ReplaceResult placed = ReplaceResult::kFailed;
   {
-    const WriteGuard guard(temporary, formatMessage(Message::kCannotReadInput, {inputPath}));
+    const WriteGuard guard(temporary, reader.isMapped()
+                                          ? formatMessage(Message::kCannotReadInput, {inputPath})
+                                          : std::string());
     try {
       isWritten = streamProcessedSource(
           encoded, reader, reader.encoding(),

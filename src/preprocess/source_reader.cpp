@@ -39,14 +39,21 @@ bool isUtf16(TextEncoding encoding) {
 size_t findTextEnd(std::string_view data, size_t from, TextEncoding encoding, size_t phase) {
   if (!isUtf16(encoding)) return data.find('\0', from);
   if (((from + phase) & 1) != 0) ++from;
-  for (size_t at = from; at < data.size();) {
-    const size_t zero = data.find('\0', at);
-    if (zero == std::string_view::npos) return zero;
-    const size_t unit = zero - ((zero + phase) & 1);
-    if (unit >= from && unit + 1 < data.size() && data[unit] == '\0' && data[unit + 1] == '\0') {
-      return unit;
+  size_t at = from;
+  // Four units at a time: text beyond ASCII in UTF-16 is full of zero bytes, so a search for a
+  // zero byte would stop at nearly every unit (it made a 64 MiB source take three times as long).
+  for (; at + 8 <= data.size(); at += 8) {
+    uint64_t word = 0;
+    std::memcpy(&word, data.data() + at, 8);
+    // Marks the 16-bit lanes that are zero; the lowest mark is exact, whatever the byte order.
+    const uint64_t zero = (word - 0x0001000100010001ULL) & ~word & 0x8000800080008000ULL;
+    if (zero == 0) continue;
+    for (size_t unit = at; unit < at + 8; unit += 2) {
+      if (data[unit] == '\0' && data[unit + 1] == '\0') return unit;
     }
-    at = unit + 2;
+  }
+  for (; at + 1 < data.size(); at += 2) {
+    if (data[at] == '\0' && data[at + 1] == '\0') return at;
   }
   return std::string_view::npos;
 }
@@ -56,13 +63,15 @@ SourceReader::Status SourceReader::start(const FileHandle& source) {
   const auto size = regularFileSize(source);
   if (size.has_value() && *size >= kMapThreshold && startMapped(*size)) return Status::kOk;
   // A small file is read whole at once; the size is only a hint, since a file changes.
-  capacity_ = !size.has_value()    ? kStreamWindow
+  capacity_ = !size.has_value()     ? kStreamWindow
               : *size < kReadWindow ? static_cast<size_t>(*size) + 1
                                     : kReadWindow;
   buffer_ = allocateBytes(capacity_);
   if (buffer_ == nullptr) return Status::kOutOfMemory;
-  // The mark decides how the end of the text is found, so it is read whole first.
-  while (size_ < 3 && !isAtEnd_) {
+  // The mark decides how the end of the text is found, so it is read whole first. A small file
+  // is read to its end here, so that its one window is known to be the last: the output buffer
+  // is then sized to it.
+  while ((size_ < 3 || (size.has_value() && size_ < capacity_)) && !isAtEnd_) {
     if (readSome() != Status::kOk) return failure_;
   }
   encoding_ = detectEncoding(std::string_view(buffer_.get(), size_));

@@ -55,11 +55,11 @@ class SourceReader : public TextInput {
   std::string_view mapped_;
   std::unique_ptr<char[]> buffer_;
   size_t capacity_ = 0;
-  size_t size_ = 0;          // bytes in the buffer
-  size_t searched_ = 0;      // the buffer holds no end of text before this
-  uint64_t base_ = 0;        // the offset in the file of the buffer's first byte
-  bool isAtEnd_ = false;     // the buffer holds the end of the text
-  bool isHandedOut_ = false; // and the last window handed it out
+  size_t size_ = 0;           // bytes in the buffer
+  size_t searched_ = 0;       // the buffer holds no end of text before this
+  uint64_t base_ = 0;         // the offset in the file of the buffer's first byte
+  bool isAtEnd_ = false;      // the buffer holds the end of the text
+  bool isHandedOut_ = false;  // and the last window handed it out
   bool hasHandedOut_ = false;
   TextEncoding encoding_ = TextEncoding::kBytes;
   Status failure_ = Status::kOk;

@@ -1,5 +1,9 @@
 #include "system/utf16.h"
 
+#include <bit>
+#include <cstdint>
+#include <cstring>
+
 namespace kvowrapper {
 
 namespace {
@@ -21,7 +25,19 @@ size_t decodeUtf16(std::string_view bytes, bool isBigEndian, char* out) {
     return static_cast<char32_t>(in[2 * i + high] << 8 | in[2 * i + (1 - high)]);
   };
   char* const start = out;
+  // The mask that keeps four units' bits beyond ASCII, in the order the bytes come.
+  const uint64_t beyondAscii = isBigEndian ? 0x80FF80FF80FF80FFULL : 0xFF80FF80FF80FF80ULL;
   for (size_t i = 0; i < units; ++i) {
+    // Runs of ASCII, most of a resource script, four units at a time.
+    while (std::endian::native == std::endian::little && i + 4 <= units) {
+      uint64_t word = 0;
+      std::memcpy(&word, in + 2 * i, 8);
+      if ((word & beyondAscii) != 0) break;
+      for (size_t k = 0; k < 4; ++k) out[k] = static_cast<char>(in[2 * (i + k) + 1 - high]);
+      out += 4;
+      i += 4;
+    }
+    if (i == units) break;
     char32_t c = unitAt(i);
     if (c < 0x80) {
       *out++ = static_cast<char>(c);
@@ -95,6 +111,20 @@ std::string_view Utf16Encoder::encode(std::string_view piece) {
     openSize_ = 0;
   }
   while (at < piece.size()) {
+    // Runs of ASCII, eight bytes at a time.
+    if (at + 8 <= piece.size()) {
+      uint64_t word = 0;
+      std::memcpy(&word, in + at, 8);
+      if ((word & 0x8080808080808080ULL) == 0) {
+        for (size_t k = 0; k < 8; ++k) {
+          out[2 * k + high] = 0;
+          out[2 * k + 1 - high] = static_cast<char>(in[at + k]);
+        }
+        out += 16;
+        at += 8;
+        continue;
+      }
+    }
     if (in[at] < 0x80) {
       put(in[at++]);
       continue;

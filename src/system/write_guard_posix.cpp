@@ -48,8 +48,10 @@ WriteGuard::WriteGuard(std::string newFile, std::string readFailureMessage)
     if (gPrevious[i].sa_handler != SIG_IGN) sigaction(kInterrupts[i], &action, nullptr);
   }
   action.sa_flags = 0;
-  action.sa_handler = onMappedReadFault;
-  sigaction(SIGBUS, &action, nullptr);
+  if (!readFailureMessage_.empty()) {
+    action.sa_handler = onMappedReadFault;
+    sigaction(SIGBUS, &action, nullptr);
+  }
   action.sa_handler = SIG_IGN;
   sigaction(SIGXFSZ, &action, nullptr);
 }
