@@ -72,6 +72,21 @@ FileHandle createTemporary(const std::string& inputPath, bool isLocked, std::str
   return FileHandle();
 }
 
+// Reports a failure to read the source; true when there is none.
+bool isRead(SourceReader::Status status, const std::string& inputPath) {
+  switch (status) {
+    case SourceReader::Status::kReadFailed:
+      report(Message::kCannotReadInput, {inputPath});
+      return false;
+    case SourceReader::Status::kOutOfMemory:
+      report(Message::kOutOfMemory);
+      return false;
+    case SourceReader::Status::kOk:
+      break;
+  }
+  return true;
+}
+
 }  // namespace
 
 bool produceProcessedFile(const DefinitionTable& table, const std::string& inputPath,
