@@ -1,9 +1,12 @@
-// Stand-in for the real resource compiler in the end-to-end tests. It writes the argument vector
-// it received to the file named by FAKE_KVO_RECORD (each entry followed by a NUL byte), waits
-// FAKE_KVO_SLEEP_MS milliseconds, "compiles" by copying the processed source it was given to the
-// file named after "-fo", and exits with the status in FAKE_KVO_STATUS (0 when unset). On POSIX,
-// FAKE_KVO_SIGNALS names a file for the dispositions of the signals the wrapper guards.
+// Stand-in for the real resource compiler in the end-to-end and recipe tests. It writes the
+// argument vector it received to the file named by FAKE_KVO_RECORD (each entry followed by a NUL
+// byte), waits FAKE_KVO_SLEEP_MS milliseconds, "compiles" by copying the processed source (its
+// last argument) to the file named after "-fo", and exits with the status in FAKE_KVO_STATUS (0
+// when unset). Like a real compiler it resolves each `#include "FILE"` line against the
+// processed file's folder, then each folder given with -I DIR, and fails on one it cannot find.
+// On POSIX, FAKE_KVO_SIGNALS names a file for the dispositions of the signals the wrapper guards.
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <string>
@@ -59,6 +62,26 @@ int main(int argc, char** argv) {
 #endif
   if (const char* sleep = std::getenv("FAKE_KVO_SLEEP_MS")) {
     std::this_thread::sleep_for(std::chrono::milliseconds(std::atoi(sleep)));
+  }
+  if (argc > 1) {
+    const std::string source = argv[argc - 1];
+    std::vector<std::string> folders = {source.substr(0, source.find_last_of("/\\") + 1)};
+    for (int i = 1; i + 1 < argc; ++i) {
+      if (std::string(argv[i]) == "-I") folders.push_back(std::string(argv[i + 1]) + "/");
+    }
+    std::ifstream in(source, std::ios::binary);
+    const std::string directive = "#include \"";
+    for (std::string line; std::getline(in, line);) {
+      if (line.compare(0, directive.size(), directive) != 0) continue;
+      const std::string file = line.substr(directive.size(), line.find('"', directive.size()) -
+                                                                 directive.size());
+      bool isFound = false;
+      for (const auto& folder : folders) isFound = isFound || std::ifstream(folder + file).good();
+      if (!isFound) {
+        std::fprintf(stderr, "kvo: cannot open include file %s\n", file.c_str());
+        return 2;
+      }
+    }
   }
   for (int i = 1; i + 2 < argc; ++i) {
     if (std::string(argv[i]) == "-fo") {
