@@ -106,7 +106,7 @@ bool Utf16Input::more(size_t keep, std::string_view& window) {
       const size_t most = size_ + take / 2 * 3;
       if (most > capacity_) {
         auto grown = std::make_unique_for_overwrite<char[]>(most);
-        std::memcpy(grown.get(), buffer_.get(), size_);
+        if (size_ > 0) std::memcpy(grown.get(), buffer_.get(), size_);
         buffer_ = std::move(grown);
         capacity_ = most;
       }
