@@ -119,9 +119,15 @@ class WrapperTest : public ::testing::Test {
     Outcome result{WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw),
                    readFile(root_ / ("stderr" + tag)), readFile(root_ / ("stdout" + tag))};
     if (kIsWindows) {
-      // The probe prints the wrapper's process id, then its exit code.
-      const size_t code = result.output.find('\n');
-      result.status = std::strtoll(result.output.c_str() + code + 1, nullptr, 10);
+      // The probe prints the wrapper's process id first and its exit code last, around what the
+      // wrapper itself prints.
+      const size_t first = result.output.find('\n') + 1;
+      const size_t last = result.output.rfind('\n', result.output.size() - 2) + 1;
+      result.status = std::strtoll(result.output.c_str() + last, nullptr, 10);
+      result.output = result.output.substr(first, last - first);
+      for (size_t at; (at = result.output.find("\r\n")) != std::string::npos;) {
+        result.output.erase(at, 1);
+      }
       // Standard error is a text stream on Windows, which ends lines with CR LF.
       for (size_t at; (at = result.errors.find("\r\n")) != std::string::npos;) {
         result.errors.erase(at, 1);
@@ -251,6 +257,35 @@ TEST_F(WrapperTest, CompilerStatusComesBack) {
     EXPECT_EQ(result.status, status);
     EXPECT_EQ(readFile(work_ / "a.rsrc-processed.rsrc"), "text");
   }
+}
+
+// Only a lone --version or --help is answered on standard output; everything else is a run.
+TEST_F(WrapperTest, AnswersVersionAndHelpAlone) {
+  const std::string usage =
+      "usage: call kvowrapper instead of kvo.\n"
+      "(the first parameter must tell me where the real kvo.exe is.)\n";
+  struct Case {
+    Strings arguments;
+    int64_t status;
+    std::string output;
+    std::string errors;
+  };
+  const Case cases[] = {
+      {{"--version"}, 0, "kvowrapper " KVOWRAPPER_VERSION "\n", ""},
+      {{"-h"}, 1, "", usage},
+      {{"--version", "x"}, 1, "", "kvowrapper: you never specified an input file\n"},
+  };
+  for (const auto& c : cases) {
+    const Outcome result = run({c.arguments});
+    EXPECT_EQ(result.status, c.status) << c.arguments[0];
+    EXPECT_EQ(result.output, c.output) << c.arguments[0];
+    EXPECT_EQ(result.errors, c.errors) << c.arguments[0];
+  }
+  const Outcome help = run({{"--help"}});
+  EXPECT_EQ(help.status, 0);
+  EXPECT_TRUE(help.output.starts_with("usage: kvowrapper REAL-COMPILER PROGRAM-NAME"))
+      << help.output;
+  EXPECT_EQ(help.errors, "");
 }
 
 TEST_F(WrapperTest, FailuresLeaveNoFile) {

@@ -73,8 +73,8 @@ int main(int argc, char** argv) {
     const std::string directive = "#include \"";
     for (std::string line; std::getline(in, line);) {
       if (line.compare(0, directive.size(), directive) != 0) continue;
-      const std::string file = line.substr(directive.size(), line.find('"', directive.size()) -
-                                                                 directive.size());
+      const std::string file =
+          line.substr(directive.size(), line.find('"', directive.size()) - directive.size());
       bool isFound = false;
       for (const auto& folder : folders) isFound = isFound || std::ifstream(folder + file).good();
       if (!isFound) {
