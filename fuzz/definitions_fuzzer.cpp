@@ -30,8 +30,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (table != model) std::abort();
   // Lookups match whole names only: no recorded name holds an equals sign.
   for (const auto& [name, value] : model) {
-    const std::string* found = kvowrapper::findDefinition(table, name);
-    if (found == nullptr || *found != value || kvowrapper::findDefinition(table, name + '=')) {
+    const auto found = table.find(name);
+    if (found == table.end() || found->second != value || table.count(name + '=') > 0) {
       std::abort();
     }
   }

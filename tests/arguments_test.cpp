@@ -45,9 +45,9 @@ TEST(RecordDefinition, SplitsAtFirstEqualsAndTurnsValueBackslashes) {
   for (const auto& c : cases) {
     DefinitionTable table;
     for (const auto& option : c.options) recordDefinition(table, option);
-    const std::string* value = findDefinition(table, c.name);
-    ASSERT_NE(value, nullptr) << c.name;
-    EXPECT_EQ(*value, c.value) << c.name;
+    const auto found = table.find(c.name);
+    ASSERT_NE(found, table.end()) << c.name;
+    EXPECT_EQ(found->second, c.value) << c.name;
   }
 }
 

@@ -22,9 +22,4 @@ void recordDefinition(DefinitionTable& table, std::string_view option) {
   table.insert_or_assign(std::string(name), std::move(value));
 }
 
-const std::string* findDefinition(const DefinitionTable& table, std::string_view name) {
-  auto it = table.find(name);
-  return it == table.end() ? nullptr : &it->second;
-}
-
 }  // namespace kvowrapper

@@ -18,8 +18,4 @@ bool isDefinitionOption(std::string_view text);
 // of the same name replaces the earlier one.
 void recordDefinition(DefinitionTable& table, std::string_view option);
 
-// Returns the value of exactly `name`, or nullptr when it is not defined. The pointer stays valid
-// while the table lives and the name is not recorded again.
-const std::string* findDefinition(const DefinitionTable& table, std::string_view name);
-
 }  // namespace kvowrapper

@@ -1,14 +1,14 @@
-#include <cstdio>
 #include <new>
 
 #include "driver/driver.h"
+#include "system/messages.h"
 
 int main(int argc, char** argv) {
   try {
     return kvowrapper::runWrapper(argc, argv);
   } catch (const std::bad_alloc&) {
     // The library reports the large allocations itself; this covers the small ones.
-    std::fputs("kvowrapper: out of memory\n", stderr);
+    kvowrapper::report(kvowrapper::Message::kOutOfMemory);
     return 1;
   }
 }

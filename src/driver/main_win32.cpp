@@ -1,9 +1,9 @@
-#include <cstdio>
 #include <new>
 #include <string>
 #include <vector>
 
 #include "driver/driver.h"
+#include "system/messages.h"
 #include "system/utf16.h"
 
 // The wide entry point: the arguments arrive as UTF-16, whatever the ANSI code page, and are
@@ -21,7 +21,7 @@ int wmain(int argc, wchar_t** argv) {
     pointers.push_back(nullptr);
     return kvowrapper::runWrapper(argc, pointers.data());
   } catch (const std::bad_alloc&) {
-    std::fputs("kvowrapper: out of memory\n", stderr);
+    kvowrapper::report(kvowrapper::Message::kOutOfMemory);
     return 1;
   }
 }

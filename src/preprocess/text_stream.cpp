@@ -114,7 +114,8 @@ bool Utf16Input::more(size_t keep, std::string_view& window) {
       consumed_ += take;
     }
     if (isSourceEnd && source_.size() - consumed_ < 2) {
-      odd_ = source_.substr(consumed_);
+      oddSize_ = source_.size() - consumed_;
+      if (oddSize_ > 0) odd_ = source_.back();
       isAtEnd_ = true;
       break;
     }

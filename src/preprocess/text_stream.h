@@ -71,7 +71,7 @@ class Utf16Input : public TextInput {
   bool isAtEnd() const override { return isAtEnd_; }
   // The byte-order mark, and a last byte that makes no whole unit; known once at the end.
   std::string_view mark() const { return {mark_, 2}; }
-  std::string_view oddByte() const { return odd_; }
+  std::string_view oddByte() const { return {&odd_, oddSize_}; }
 
  private:
   TextInput& bytes_;
@@ -84,7 +84,8 @@ class Utf16Input : public TextInput {
   size_t capacity_ = 0;
   size_t size_ = 0;
   char mark_[2] = {};
-  std::string odd_;
+  char odd_ = 0;
+  size_t oddSize_ = 0;
 };
 
 // Hands the processed text of a source's `bytes` (from its first byte, any mark included) to

@@ -98,6 +98,6 @@ void removeFile(const std::string& path);
 std::optional<std::string> toAnsiText(std::string_view text);
 
 // Writes `line` to standard error as one write (on Windows in the console's ANSI code page).
-void writeToStandardError(const std::string& line);
+void writeToStandardError(std::string_view line);
 
 }  // namespace kvowrapper

@@ -142,7 +142,7 @@ std::optional<std::string> toAnsiText(std::string_view text) {
   return std::string(text);
 }
 
-void writeToStandardError(const std::string& line) {
+void writeToStandardError(std::string_view line) {
   std::fwrite(line.data(), 1, line.size(), stderr);
 }
 

@@ -160,7 +160,7 @@ std::optional<std::string> toAnsiText(std::string_view text) {
 }
 
 // Messages are narrow text in the ANSI code page; a character it lacks shows as '?'.
-void writeToStandardError(const std::string& line) {
+void writeToStandardError(std::string_view line) {
   const std::wstring units = toWide(line);
   const auto count = static_cast<int>(units.size());
   const int size =

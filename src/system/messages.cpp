@@ -60,7 +60,12 @@ std::string formatMessage(Message message, std::initializer_list<std::string_vie
 }
 
 void report(Message message, std::initializer_list<std::string_view> subjects) {
-  writeToStandardError(formatMessage(message, subjects));
+  // A message with nothing to put in is written as it stands: out of memory, it must be.
+  if (subjects.size() == 0) {
+    writeToStandardError(textOf(message));
+  } else {
+    writeToStandardError(formatMessage(message, subjects));
+  }
 }
 
 }  // namespace kvowrapper

@@ -41,7 +41,7 @@ WriteGuard::WriteGuard(std::string newFile, std::string readFailureMessage)
   for (size_t i = 0; i < kGuarded.size(); ++i) sigaction(kGuarded[i], nullptr, &gPrevious[i]);
   struct sigaction action {};
   sigemptyset(&action.sa_mask);
-  action.sa_flags = SA_RESETHAND | SA_NODEFER;
+  action.sa_flags = static_cast<int>(SA_RESETHAND | SA_NODEFER);
   action.sa_handler = onInterrupt;
   for (size_t i = 0; i < kInterrupts.size(); ++i) {
     // A signal the build ignores stays ignored.
