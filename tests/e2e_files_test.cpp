@@ -121,10 +121,14 @@ TEST_F(WrapperTest, AnInterruptedRunLeavesAWholeText) {
 TEST_F(WrapperTest, RunsOnOneSourceTakeTurns) {
   writeFile(work_ / "s.rsrc", "{V}");
   for (const int sleep : {50, 5500}) {
+    fs::remove(work_ / "s.rsrc-processed.rsrc");
     const pid_t first = start({{kCompiler, "kvo", "-DV=a", "-fo", "a.res", "s.rsrc"},
                                {"FAKE_KVO_SLEEP_MS=" + std::to_string(sleep)}},
                               "a");
-    usleep(20000);
+    // The first run holds the source once its processed file stands.
+    for (int tries = 0; tries < 500 && !fs::exists(work_ / "s.rsrc-processed.rsrc"); ++tries) {
+      usleep(20000);
+    }
     const Outcome second = run({{kCompiler, "kvo", "-DV=b", "-fo", "b.res", "s.rsrc"}});
     EXPECT_EQ(finish(first, "a").status, 0);
     EXPECT_EQ(second.status, 0);
