@@ -5,27 +5,6 @@
 
 namespace kvowrapper {
 
-namespace {
-
-// Copies with fixed-size moves when short: dense references copy a few bytes at a time, where
-// a call to memcpy costs more than the copy.
-void copyBytes(char* to, const char* from, size_t size) {
-  if (size > 16) {
-    std::memcpy(to, from, size);
-  } else if (size >= 8) {
-    uint64_t head = 0;
-    uint64_t tail = 0;
-    std::memcpy(&head, from, 8);
-    std::memcpy(&tail, from + size - 8, 8);
-    std::memcpy(to, &head, 8);
-    std::memcpy(to + size - 8, &tail, 8);
-  } else {
-    for (size_t i = 0; i < size; ++i) to[i] = from[i];
-  }
-}
-
-}  // namespace
-
 BraceExpander::BraceExpander(const NameIndex& index, std::string_view text)
     : index_(index), text_(text) {}
 
@@ -54,7 +33,8 @@ void BraceExpander::planReplacement(size_t brace, std::string_view value, size_t
 
 size_t BraceExpander::findOpeningBrace(size_t from) const {
   const size_t size = text_.size();
-  // References often stand close together; a call to memchr costs more than a short look.
+  // References often stand close together; a call to memchr costs more than a short look
+  // (without it the bench's dense references to undefined names take 1.5 times as long).
   const size_t near = std::min(size, from + 16);
   for (; from < near; ++from) {
     if (text_[from] == '{') return from;
@@ -78,7 +58,8 @@ void BraceExpander::planToNextReference() {
   const size_t size = text_.size();
   // Braces that start no defined name stay in the copy, so a run of them costs one plan.
   for (size_t brace = findOpeningBrace(position_); brace < size;) {
-    // In a run of opening braces only the last can start a name: skip to it at once.
+    // In a run of opening braces only the last can start a name: skip to it at once (the bench's
+    // only-opening-braces input takes two to three times as long without).
     while (brace + 1 < size && text_[brace + 1] == '{') ++brace;
     const size_t end = findNameEnd(brace + 1);
     const bool isWholeName = end == size || text_[end] == '}';
@@ -112,12 +93,12 @@ size_t BraceExpander::expandInto(char* out, size_t used, size_t target) {
   while (used < target && !isDone()) {
     if (!hasPlan_) plan();
     const size_t length = std::min(copyEnd_ - position_, target - used);
-    copyBytes(out + used, text_.data() + position_, length);
+    std::memcpy(out + used, text_.data() + position_, length);
     used += length;
     position_ += length;
     if (position_ == copyEnd_) {
       if (hasValue_) {
-        copyBytes(out + used, value_.data(), value_.size());
+        std::memcpy(out + used, value_.data(), value_.size());
         used += value_.size();
       }
       position_ = resume_;

@@ -22,7 +22,7 @@ uint64_t hashName(std::string_view name) {
     std::memcpy(&word, name.data() + i, 8);
     h = mix(h ^ word) * 0xbf58476d1ce4e5b9ULL;
   }
-  // Bytes one by one: a short memcpy into a word stalls on store forwarding.
+  // The last bytes, fewer than eight, folded in one by one.
   uint64_t tail = 0;
   for (; i < name.size(); ++i) tail = (tail << 8) | static_cast<unsigned char>(name[i]);
   return mix(h ^ tail);
@@ -139,11 +139,8 @@ bool NameIndex::findValue(std::string_view name, std::string_view& value) const 
     const Slot& slot = slots_[at];
     if (slot.offset == kNone) return false;
     if (slot.hash != hashHigh || slot.nameLength != name.size()) continue;
-    // Names are short; a plain loop beats a call to memcmp here.
     const char* stored = arena_.data() + slot.offset;
-    size_t i = 0;
-    while (i < name.size() && stored[i] == name[i]) ++i;
-    if (i == name.size()) {
+    if (std::string_view(stored, slot.nameLength) == name) {
       value = std::string_view(stored + slot.nameLength, slot.valueLength);
       return true;
     }

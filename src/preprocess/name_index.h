@@ -26,8 +26,7 @@ class NameIndex {
   size_t longestName() const { return longestName_; }
   size_t longestValue() const { return longestValue_; }
 
-  // Sets `value` to the value of exactly `name` and returns true, or returns false. (An out
-  // parameter: returning an optional view here costs a store-forwarding stall per reference.)
+  // Sets `value` to the value of exactly `name` and returns true, or returns false.
   bool findValue(std::string_view name, std::string_view& value) const;
 
   struct Reference {
@@ -76,7 +75,8 @@ class NameIndex {
   size_t longestName_ = 0;
   size_t longestValue_ = 0;
   // Cheap filters that turn most undefined names away before hashing: the lengths of the names
-  // (the last bit stands for every length from 63 on) and their first bytes.
+  // (the last bit stands for every length from 63 on) and their first bytes. Without them the
+  // bench's dense references to undefined names take 1.4 to 2 times as long.
   uint64_t nameLengths_ = 0;
   std::array<uint64_t, 4> firstBytes_{};
   std::vector<Node> nodes_;
