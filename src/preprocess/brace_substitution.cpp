@@ -25,6 +25,14 @@ void BraceExpander::planCopyTo(size_t end) {
 }
 
 void BraceExpander::planReplacement(size_t brace, std::string_view value, size_t resume) {
+  if (NameIndex::isRefused(value)) {
+    // Rare: the name is copied, and the text is given up.
+    const size_t close = std::min(resume, text_.size() + 1) - 1;
+    refusedName_.assign(text_.substr(brace + 1, close - brace - 1));
+    position_ = text_.size();
+    hasPlan_ = false;
+    return;
+  }
   copyEnd_ = brace;
   hasValue_ = true;
   value_ = value;
@@ -92,6 +100,7 @@ void BraceExpander::planToNextClosingBrace() {
 size_t BraceExpander::expandInto(char* out, size_t used, size_t target) {
   while (used < target && !isDone()) {
     if (!hasPlan_) plan();
+    if (!hasPlan_) break;  // refused
     const size_t length = std::min(copyEnd_ - position_, target - used);
     std::memcpy(out + used, text_.data() + position_, length);
     used += length;

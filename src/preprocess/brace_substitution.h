@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
 #include <string_view>
 
 #include "preprocess/name_index.h"
@@ -22,6 +23,10 @@ class BraceExpander {
   }
 
   bool isDone() const { return position_ >= text_.size() && !hasPlan_; }
+
+  // The name of a refused value (see RefusedNames) that a reference asked for; the expander then
+  // stops. Empty while none was.
+  const std::string& refusedName() const { return refusedName_; }
 
   // Writes expanded text to out[used, ...) until at least `target` bytes are used or the text is
   // done, and returns the new used count. A value is written whole, so `out` must have room for
@@ -46,6 +51,7 @@ class BraceExpander {
   bool hasValue_ = false;
   std::string_view value_;
   size_t resume_ = 0;
+  std::string refusedName_;
 };
 
 }  // namespace kvowrapper

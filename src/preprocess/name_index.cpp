@@ -30,7 +30,9 @@ uint64_t hashName(std::string_view name) {
 
 }  // namespace
 
-NameIndex::NameIndex(const DefinitionTable& table) {
+const char NameIndex::kRefusedValue[1] = {};
+
+NameIndex::NameIndex(const DefinitionTable& table, const RefusedNames* refused) {
   // A reference name never contains a closing brace, so such a name can never match.
   size_t arenaSize = 0;
   for (const auto& [name, value] : table) {
@@ -42,7 +44,10 @@ NameIndex::NameIndex(const DefinitionTable& table) {
     const size_t at = arena_.size();
     arena_.append(name).append(value);
     const std::string_view stored(arena_.data() + at, name.size() + value.size());
-    entries_.push_back({stored.substr(0, name.size()), stored.substr(name.size())});
+    const bool isRefused = refused != nullptr && refused->count(name) > 0;
+    entries_.push_back({stored.substr(0, name.size()), isRefused
+                                                           ? std::string_view(kRefusedValue, 0)
+                                                           : stored.substr(name.size())});
     longestName_ = std::max(longestName_, name.size());
     longestValue_ = std::max(longestValue_, value.size());
     nameLengths_ |= uint64_t{1} << std::min<size_t>(name.size(), 63);
@@ -71,7 +76,8 @@ void NameIndex::buildTable() {
     // A command line is far below 4 GiB, so the arena's offsets and lengths fit 32 bits.
     slots_[at] = Slot{
         static_cast<uint32_t>(hash >> 32), static_cast<uint32_t>(entry.name.data() - arena_.data()),
-        static_cast<uint32_t>(entry.name.size()), static_cast<uint32_t>(entry.value.size())};
+        static_cast<uint32_t>(entry.name.size()),
+        static_cast<uint32_t>(entry.value.size()) | (isRefused(entry.value) ? kRefusedBit : 0)};
   }
 }
 
@@ -141,7 +147,9 @@ bool NameIndex::findValue(std::string_view name, std::string_view& value) const 
     if (slot.hash != hashHigh || slot.nameLength != name.size()) continue;
     const char* stored = arena_.data() + slot.offset;
     if (std::string_view(stored, slot.nameLength) == name) {
-      value = std::string_view(stored + slot.nameLength, slot.valueLength);
+      value = (slot.valueLength & kRefusedBit) != 0
+                  ? std::string_view(kRefusedValue, 0)
+                  : std::string_view(stored + slot.nameLength, slot.valueLength);
       return true;
     }
   }

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -12,6 +13,10 @@
 
 namespace kvowrapper {
 
+// Names whose values cannot be written into the text at hand (its encoding lacks a character):
+// they are looked up like any other, and the expander refuses to replace a reference to one.
+using RefusedNames = std::set<std::string, std::less<>>;
+
 // The defined names, indexed for the two ways a reference is found. When no defined name holds an
 // opening brace (the usual case), a reference is an opening brace followed by a defined name that
 // runs to the next closing brace, and one hash lookup decides. Otherwise a trie of the names read
@@ -19,7 +24,10 @@ namespace kvowrapper {
 // however many opening braces precede it.
 class NameIndex {
  public:
-  explicit NameIndex(const DefinitionTable& table);
+  explicit NameIndex(const DefinitionTable& table, const RefusedNames* refused = nullptr);
+
+  // True when `value`, as found, stands for a refused name's value.
+  static bool isRefused(std::string_view value) { return value.data() == kRefusedValue; }
 
   bool isEmpty() const { return entries_.empty(); }
   bool hasBraceInNames() const { return hasBraceInNames_; }
@@ -42,6 +50,8 @@ class NameIndex {
 
  private:
   static constexpr uint32_t kNone = UINT32_MAX;
+  static constexpr uint32_t kRefusedBit = 0x80000000U;  // in Slot::valueLength
+  static const char kRefusedValue[1];
 
   struct Entry {
     std::string_view name;

@@ -1,5 +1,6 @@
 #include "preprocess/processed_file.h"
 
+#include <map>
 #include <new>
 #include <random>
 
@@ -15,33 +16,34 @@ namespace {
 
 // Names and values as they must stand in a text of `encoding`. Command-line texts are UTF-8 (on
 // Windows converted from the wide command line); a byte text without a mark takes them as its
-// own bytes (on Windows, the ANSI code page). A value that cannot be written is refused with a
-// message; a name that cannot be can never match, and is left out.
-bool encodeDefinitions(const DefinitionTable& table, TextEncoding encoding,
-                       DefinitionTable& encoded) {
+// own bytes (on Windows, the ANSI code page). A name that cannot be written can never match and
+// is left out; a value that cannot be is refused, with its name in `refused` (as written) and
+// in `originals` (as given), should a reference ask for it.
+void encodeDefinitions(const DefinitionTable& table, TextEncoding encoding,
+                       DefinitionTable& encoded, RefusedNames& refused,
+                       std::map<std::string, std::string, std::less<>>& originals) {
   if (encoding == TextEncoding::kUtf8WithMark) {
     encoded = table;
-    return true;
+    return;
   }
   const bool isWide = isUtf16(encoding);
   for (const auto& [name, value] : table) {
     std::optional<std::string> bytes;
+    std::optional<std::string> encodedName;
     if (isWide) {
       if (isValidUtf8(value)) bytes = value;
+      if (isValidUtf8(name)) encodedName = name;
     } else {
       bytes = toAnsiText(value);
+      encodedName = toAnsiText(name);
     }
+    if (!encodedName.has_value()) continue;
     if (!bytes.has_value()) {
-      report(Message::kUnencodableValue, {name, isWide ? "UTF-16" : "the ANSI code page"});
-      return false;
+      refused.insert(*encodedName);
+      originals.insert_or_assign(*encodedName, name);
     }
-    if (isWide) {
-      if (isValidUtf8(name)) encoded.emplace(name, std::move(*bytes));
-    } else if (auto narrowName = toAnsiText(name)) {
-      encoded.insert_or_assign(std::move(*narrowName), std::move(*bytes));
-    }
+    encoded.insert_or_assign(std::move(*encodedName), std::move(bytes).value_or(std::string()));
   }
-  return true;
 }
 
 // A hidden name beside the processed file, made from the source's name: no longer than the
@@ -100,7 +102,9 @@ bool produceProcessedFile(const DefinitionTable& table, const std::string& input
   SourceReader reader;
   if (!isRead(reader.start(source), inputPath)) return false;
   DefinitionTable encoded;
-  if (!encodeDefinitions(table, reader.encoding(), encoded)) return false;
+  RefusedNames refused;
+  std::map<std::string, std::string, std::less<>> originals;
+  encodeDefinitions(table, reader.encoding(), encoded, refused, originals);
 
   processed.name = inputPath + std::string(kProcessedSuffix);
   std::string temporary;
@@ -111,6 +115,7 @@ bool produceProcessedFile(const DefinitionTable& table, const std::string& input
   }
   bool isWritten = false;
   bool isOutOfMemory = false;
+  std::string refusedName;
   ReplaceResult placed = ReplaceResult::kFailed;
   {
     const WriteGuard guard(temporary, reader.isMapped()
@@ -119,7 +124,8 @@ bool produceProcessedFile(const DefinitionTable& table, const std::string& input
     try {
       isWritten = streamProcessedSource(
           encoded, reader, reader.encoding(),
-          [&file](std::string_view piece) { return writeAll(file, piece.data(), piece.size()); });
+          [&file](std::string_view piece) { return writeAll(file, piece.data(), piece.size()); },
+          &refused, &refusedName);
     } catch (const std::bad_alloc&) {
       isOutOfMemory = true;
     }
@@ -134,6 +140,10 @@ bool produceProcessedFile(const DefinitionTable& table, const std::string& input
   removeFile(temporary);
   if (isOutOfMemory) {
     report(Message::kOutOfMemory);
+  } else if (!refusedName.empty()) {
+    report(Message::kUnencodableValue,
+           {originals.find(refusedName)->second,
+            isUtf16(reader.encoding()) ? "UTF-16" : "the ANSI code page"});
   } else if (reader.failure() != SourceReader::Status::kOk) {
     isRead(reader.failure(), inputPath);
   } else {

@@ -8,8 +8,8 @@
 namespace kvowrapper {
 
 ProcessedTextStream::ProcessedTextStream(const DefinitionTable& table, TextInput& input,
-                                         size_t pieceSize)
-    : index_(table),
+                                         size_t pieceSize, const RefusedNames* refused)
+    : index_(table, refused),
       input_(input),
       expander_(index_, {}),
       pieceSize_(std::max<size_t>(pieceSize, 1)) {}
@@ -57,6 +57,10 @@ std::optional<std::string_view> ProcessedTextStream::next() {
   }
   for (;;) {
     used_ = expander_.expandInto(buffer_.data(), used_, target);
+    if (!expander_.refusedName().empty()) {
+      hasFailed_ = true;
+      return std::nullopt;
+    }
     if (!expander_.isDone() || isLastWindow_ || used_ >= target) break;
     if (!advanceInput()) {
       hasFailed_ = true;
@@ -129,25 +133,30 @@ bool Utf16Input::more(size_t keep, std::string_view& window) {
 }
 
 bool streamProcessedSource(const DefinitionTable& table, TextInput& bytes, TextEncoding encoding,
-                           const std::function<bool(std::string_view)>& sink) {
+                           const std::function<bool(std::string_view)>& sink,
+                           const RefusedNames* refused, std::string* refusedName) {
+  auto finish = [&](const ProcessedTextStream& stream) {
+    if (refusedName != nullptr) *refusedName = stream.refusedName();
+    return !stream.hasFailed();
+  };
   if (!isUtf16(encoding)) {
-    ProcessedTextStream stream(table, bytes);
+    ProcessedTextStream stream(table, bytes, ProcessedTextStream::kPieceSize, refused);
     while (const auto piece = stream.next()) {
       if (!sink(*piece)) return false;
     }
-    return !stream.hasFailed();
+    return finish(stream);
   }
   const bool isBigEndian = encoding == TextEncoding::kUtf16Be;
   Utf16Input text(bytes, isBigEndian);
   Utf16Encoder encoder(isBigEndian);
-  ProcessedTextStream stream(table, text);
+  ProcessedTextStream stream(table, text, ProcessedTextStream::kPieceSize, refused);
   bool isMarked = false;
   while (const auto piece = stream.next()) {
     if (!isMarked && !sink(text.mark())) return false;
     isMarked = true;
     if (!sink(encoder.encode(*piece))) return false;
   }
-  return !stream.hasFailed() && sink(text.oddByte());
+  return finish(stream) && sink(text.oddByte());
 }
 
 }  // namespace kvowrapper

@@ -31,14 +31,16 @@ class ProcessedTextStream {
  public:
   static constexpr size_t kPieceSize = size_t{256} * 1024;
 
-  // `table` and `input` must outlive the stream.
-  ProcessedTextStream(const DefinitionTable& table, TextInput& input,
-                      size_t pieceSize = kPieceSize);
+  // `table`, `input` and `refused` must outlive the stream.
+  ProcessedTextStream(const DefinitionTable& table, TextInput& input, size_t pieceSize = kPieceSize,
+                      const RefusedNames* refused = nullptr);
 
   // The next piece of processed text (it may be empty), valid until the next call; none once the
-  // whole text has been handed out, or when reading the input failed.
+  // whole text has been handed out, when reading the input failed, or when a reference asked for
+  // a refused value.
   std::optional<std::string_view> next();
   bool hasFailed() const { return hasFailed_; }
+  const std::string& refusedName() const { return expander_.refusedName(); }
 
  private:
   bool advanceInput();
@@ -90,9 +92,12 @@ class Utf16Input : public TextInput {
 
 // Hands the processed text of a source's `bytes` (from its first byte, any mark included) to
 // `sink` piece by piece: for UTF-16 the mark, the processed units in its byte order, and an odd
-// last byte as it was. Names and values are UTF-8. Returns false as soon as the sink does, or
-// when reading fails (the input says why).
+// last byte as it was. Names and values are UTF-8. Returns false as soon as the sink does, when
+// reading fails (the input says why), or when a reference asks for a refused value (its name
+// then goes to `refusedName`).
 bool streamProcessedSource(const DefinitionTable& table, TextInput& bytes, TextEncoding encoding,
-                           const std::function<bool(std::string_view)>& sink);
+                           const std::function<bool(std::string_view)>& sink,
+                           const RefusedNames* refused = nullptr,
+                           std::string* refusedName = nullptr);
 
 }  // namespace kvowrapper
