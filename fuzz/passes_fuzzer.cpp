@@ -1,7 +1,8 @@
 // Differential fuzzing of the text passes: the streaming, fast passes must give exactly the bytes
 // of the plain reference passes, for any definitions, text and piece size.
 //
-// Input layout: byte 0 picks the number of definitions (0 to 3) and byte 1 the piece size; then
+// Input layout: byte 0 picks the number of definitions (0 to 3) and byte 1 the piece size and
+// the read window; then
 // the definitions as "name=value" and the text, separated by 0x01 bytes.
 #include <cstddef>
 #include <cstdint>
@@ -33,7 +34,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                                          : std::string(definition.substr(equals + 1));
   }
 
-  const std::string fast = kvowrapper::processText(table, rest, chunk);
+  const std::string fast = kvowrapper::processText(table, rest, chunk, step);
   const std::string plain = kvowrapper::reference::processText(table, std::string(rest));
   if (fast != plain) {
     std::fprintf(stderr, "processed text differs from the reference (piece size %zu)\n", chunk);
