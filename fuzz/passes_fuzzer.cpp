@@ -20,6 +20,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const size_t definitions = data[0] % 4;
   const size_t chunk =
       data[1] % 8 == 0 ? kvowrapper::ProcessedTextStream::kPieceSize : data[1] % 64 + 1;
+  // The source is read in windows of this many new bytes (all at once for most inputs).
+  const size_t step = data[1] >= 128 ? size_t{1} << 30 : data[1] / 8 % 16 + 1;
   std::string_view rest(reinterpret_cast<const char*>(data + 2), size - 2);
 
   kvowrapper::DefinitionTable table;
@@ -37,7 +39,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string fast = kvowrapper::processText(table, rest, chunk, step);
   const std::string plain = kvowrapper::reference::processText(table, std::string(rest));
   if (fast != plain) {
-    std::fprintf(stderr, "processed text differs from the reference (piece size %zu)\n", chunk);
+    std::fprintf(stderr, "processed text differs from the reference (piece size %zu, window %zu)\n",
+                 chunk, step);
     std::abort();
   }
   return 0;
