@@ -46,7 +46,7 @@ NameIndex::NameIndex(const DefinitionTable& table, const RefusedNames* refused) 
     const std::string_view stored(arena_.data() + at, name.size() + value.size());
     const bool isRefused = refused != nullptr && refused->count(name) > 0;
     entries_.push_back({stored.substr(0, name.size()), isRefused
-                                                           ? std::string_view(kRefusedValue, 0)
+                                                           ? std::string_view(kRefusedValue)
                                                            : stored.substr(name.size())});
     longestName_ = std::max(longestName_, name.size());
     longestValue_ = std::max(longestValue_, value.size());
@@ -148,7 +148,7 @@ bool NameIndex::findValue(std::string_view name, std::string_view& value) const 
     const char* stored = arena_.data() + slot.offset;
     if (std::string_view(stored, slot.nameLength) == name) {
       value = (slot.valueLength & kRefusedBit) != 0
-                  ? std::string_view(kRefusedValue, 0)
+                  ? std::string_view(kRefusedValue)
                   : std::string_view(stored + slot.nameLength, slot.valueLength);
       return true;
     }
