@@ -45,9 +45,8 @@ NameIndex::NameIndex(const DefinitionTable& table, const RefusedNames* refused) 
     arena_.append(name).append(value);
     const std::string_view stored(arena_.data() + at, name.size() + value.size());
     const bool isRefused = refused != nullptr && refused->count(name) > 0;
-    entries_.push_back({stored.substr(0, name.size()), isRefused
-                                                           ? std::string_view(kRefusedValue)
-                                                           : stored.substr(name.size())});
+    entries_.push_back({stored.substr(0, name.size()),
+                        isRefused ? std::string_view(kRefusedValue) : stored.substr(name.size())});
     longestName_ = std::max(longestName_, name.size());
     longestValue_ = std::max(longestValue_, value.size());
     nameLengths_ |= uint64_t{1} << std::min<size_t>(name.size(), 63);
