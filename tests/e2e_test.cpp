@@ -154,7 +154,7 @@ TEST_F(WrapperTest, FailuresLeaveNoFile) {
   fs::create_directory(work_ / "dir.rsrc");
   fs::create_directory(work_ / "taken.rsrc-processed.rsrc");
   writeFile(work_ / "taken.rsrc", "x");
-  writeFile(work_ / "utf16.rsrc", utf16(u"{A}"));
+  writeFile(work_ / "utf16.rsrc", utf16(u"{A}{}"));
   writeFile(work_ / "ref.rsrc", "{A}");
   const bool canLimitMemory = !kIsWindows && !KVOWRAPPER_SANITIZED;
   // A source is read in windows, cut where no reference spans: a run of opening braces that
@@ -187,8 +187,8 @@ TEST_F(WrapperTest, FailuresLeaveNoFile) {
        "kvowrapper: unable to write temporary file big.rsrc-processed.rsrc\n",
        1,
        !kIsWindows},
-      {{{kCompiler, "kvo", "-DA=\xFF", "utf16.rsrc"}},
-       "kvowrapper: the value of definition A cannot be written in UTF-16\n",
+      {{{kCompiler, "kvo", "-D=\xFF", "utf16.rsrc"}},
+       "kvowrapper: the value of definition  cannot be written in UTF-16\n",
        1,
        !kIsWindows},
       {{{kCompiler, "kvo", "-DA=\u65E5", "ref.rsrc"}},

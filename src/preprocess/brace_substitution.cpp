@@ -28,7 +28,7 @@ void BraceExpander::planReplacement(size_t brace, std::string_view value, size_t
   if (NameIndex::isRefused(value)) {
     // Rare: the name is copied, and the text is given up.
     const size_t close = std::min(resume, text_.size() + 1) - 1;
-    refusedName_.assign(text_.substr(brace + 1, close - brace - 1));
+    refusedName_ = std::string(text_.substr(brace + 1, close - brace - 1));
     position_ = text_.size();
     hasPlan_ = false;
     return;

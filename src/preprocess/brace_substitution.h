@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -25,8 +26,8 @@ class BraceExpander {
   bool isDone() const { return position_ >= text_.size() && !hasPlan_; }
 
   // The name of a refused value (see RefusedNames) that a reference asked for; the expander then
-  // stops. Empty while none was.
-  const std::string& refusedName() const { return refusedName_; }
+  // stops. None while none was.
+  const std::optional<std::string>& refusedName() const { return refusedName_; }
 
   // Writes expanded text to out[used, ...) until at least `target` bytes are used or the text is
   // done, and returns the new used count. A value is written whole, so `out` must have room for
@@ -51,7 +52,7 @@ class BraceExpander {
   bool hasValue_ = false;
   std::string_view value_;
   size_t resume_ = 0;
-  std::string refusedName_;
+  std::optional<std::string> refusedName_;
 };
 
 }  // namespace kvowrapper

@@ -115,7 +115,7 @@ bool produceProcessedFile(const DefinitionTable& table, const std::string& input
   }
   bool isWritten = false;
   bool isOutOfMemory = false;
-  std::string refusedName;
+  std::optional<std::string> refusedName;
   ReplaceResult placed = ReplaceResult::kFailed;
   {
     const WriteGuard guard(temporary, reader.isMapped()
@@ -140,9 +140,9 @@ bool produceProcessedFile(const DefinitionTable& table, const std::string& input
   removeFile(temporary);
   if (isOutOfMemory) {
     report(Message::kOutOfMemory);
-  } else if (!refusedName.empty()) {
+  } else if (refusedName.has_value()) {
     report(Message::kUnencodableValue,
-           {originals.find(refusedName)->second,
+           {originals.find(*refusedName)->second,
             isUtf16(reader.encoding()) ? "UTF-16" : "the ANSI code page"});
   } else if (reader.failure() != SourceReader::Status::kOk) {
     isRead(reader.failure(), inputPath);

@@ -57,7 +57,7 @@ std::optional<std::string_view> ProcessedTextStream::next() {
   }
   for (;;) {
     used_ = expander_.expandInto(buffer_.data(), used_, target);
-    if (!expander_.refusedName().empty()) {
+    if (expander_.refusedName().has_value()) {
       hasFailed_ = true;
       return std::nullopt;
     }
@@ -134,7 +134,7 @@ bool Utf16Input::more(size_t keep, std::string_view& window) {
 
 bool streamProcessedSource(const DefinitionTable& table, TextInput& bytes, TextEncoding encoding,
                            const std::function<bool(std::string_view)>& sink,
-                           const RefusedNames* refused, std::string* refusedName) {
+                           const RefusedNames* refused, std::optional<std::string>* refusedName) {
   auto finish = [&](const ProcessedTextStream& stream) {
     if (refusedName != nullptr) *refusedName = stream.refusedName();
     return !stream.hasFailed();

@@ -40,7 +40,7 @@ class ProcessedTextStream {
   // a refused value.
   std::optional<std::string_view> next();
   bool hasFailed() const { return hasFailed_; }
-  const std::string& refusedName() const { return expander_.refusedName(); }
+  const std::optional<std::string>& refusedName() const { return expander_.refusedName(); }
 
  private:
   bool advanceInput();
@@ -98,6 +98,6 @@ class Utf16Input : public TextInput {
 bool streamProcessedSource(const DefinitionTable& table, TextInput& bytes, TextEncoding encoding,
                            const std::function<bool(std::string_view)>& sink,
                            const RefusedNames* refused = nullptr,
-                           std::string* refusedName = nullptr);
+                           std::optional<std::string>* refusedName = nullptr);
 
 }  // namespace kvowrapper
