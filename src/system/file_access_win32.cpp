@@ -21,18 +21,20 @@ std::wstring toWide(std::string_view text) {
   return std::wstring(units.begin(), units.end());
 }
 
+// The current directory as UTF-8. The wrapper never changes it, so it is asked for once rather
+// than at every file call of a run.
+const std::string& currentDirectory() {
+  static const std::string directory = [] {
+    std::wstring units(GetCurrentDirectoryW(0, nullptr), L'\0');
+    units.resize(GetCurrentDirectoryW(static_cast<DWORD>(units.size()), units.data()));
+    return fromUtf16(std::u16string(units.begin(), units.end()));
+  }();
+  return directory;
+}
+
 // The wide form of a path for the file calls, long enough for any path.
 std::wstring widePath(const std::string& path) {
-  wchar_t directory[MAX_PATH];
-  const DWORD length = GetCurrentDirectoryW(MAX_PATH, directory);
-  std::u16string current;
-  if (length > 0 && length < MAX_PATH) current.assign(directory, directory + length);
-  if (length >= MAX_PATH) {
-    std::wstring longer(length, L'\0');
-    longer.resize(GetCurrentDirectoryW(length, longer.data()));
-    current.assign(longer.begin(), longer.end());
-  }
-  return toWide(extendedLengthPath(path, fromUtf16(current)));
+  return toWide(extendedLengthPath(path, currentDirectory()));
 }
 
 FileHandle fromHandle(HANDLE handle) {
