@@ -29,17 +29,19 @@ windows:
 	cmake --preset windows-x86_64
 	cmake --build --preset windows-x86_64 -j $(JOBS)
 
-# The end-to-end tests under Wine, against both Windows programs, in a Wine prefix of the
-# project's own. Its first start creates the prefix and says so on standard error: done before
-# the tests, and checked, so that a machine without 32-bit Wine fails here and says why.
+# The Windows programs' tests: the shipped program's headers, then the end-to-end tests under
+# Wine in a prefix of the project's own. The 64-bit program runs through Wine's 64-bit loader,
+# which works whether or not the kernel runs 32-bit code; the shipped 32-bit one runs wherever the
+# kernel does (run_i686_suite.cmake asks it, and says so in one line where it does not).
 WINE_PREFIX := $(CURDIR)/build/wine
+WINE64 := /usr/lib/wine/wine64
+WINE32 ?= /usr/lib/wine/wine
 test-wine: build windows
-	WINEPREFIX=$(WINE_PREFIX) WINEDEBUG=-all wine wineboot --init >/dev/null 2>&1
-	@WINEPREFIX=$(WINE_PREFIX) WINEDEBUG=-all wine build/windows-i686/kvowrapper.exe --version \
-	  >/dev/null 2>&1 || { echo "32-bit Wine cannot run build/windows-i686/kvowrapper.exe:" \
-	  "install wine32 (dpkg --add-architecture i386) and remove $(WINE_PREFIX)" >&2; exit 1; }
+	ctest --preset windows-i686
+	@WINEPREFIX=$(WINE_PREFIX) WINEDEBUG=-all $(WINE64) wineboot --init >/dev/null 2>&1 || \
+	  { echo "Wine cannot create its prefix $(WINE_PREFIX): install wine64" >&2; exit 1; }
 	ctest --preset wine -j $(JOBS)
-	ctest --preset wine-i686 -j $(JOBS)
+	cmake -DWINE32=$(WINE32) -DJOBS=$(JOBS) -P tests/wine/run_i686_suite.cmake
 
 # The Debian package and the tarball, in build/release.
 package: build

@@ -120,23 +120,34 @@ TEST_F(WrapperTest, AnInterruptedRunLeavesAWholeText) {
 // read its own text. The second run waits for the first compiler, and says so when it waits long.
 TEST_F(WrapperTest, RunsOnOneSourceTakeTurns) {
   writeFile(work_ / "s.rsrc", "{V}");
-  for (const int sleep : {50, 5500}) {
+  const fs::path gate = root_ / "gate";
+  const std::string waiting = "kvowrapper: waiting for another run on s.rsrc\n";
+  for (const bool isLongWait : {false, true}) {
+    fs::remove(gate);
     fs::remove(work_ / "s.rsrc-processed.rsrc");
-    const pid_t first = start({{kCompiler, "kvo", "-DV=a", "-fo", "a.res", "s.rsrc"},
-                               {"FAKE_KVO_SLEEP_MS=" + std::to_string(sleep)}},
-                              "a");
-    // The first run holds the source once its processed file stands.
-    for (int tries = 0; tries < 500 && !fs::exists(work_ / "s.rsrc-processed.rsrc"); ++tries) {
-      usleep(20000);
+    const pid_t first = start(
+        {{kCompiler, "kvo", "-DV=a", "-fo", "a.res", "s.rsrc"}, {"FAKE_KVO_GATE=" + gate.string()}},
+        "a");
+    // The first run holds the source once its compiler has started.
+    ASSERT_TRUE(waitFor([&] { return fs::exists(root_ / "receiveda"); }));
+    const pid_t second = start({{kCompiler, "kvo", "-DV=b", "-fo", "b.res", "s.rsrc"}}, "b");
+    if (isLongWait) {
+      // (On Windows the line ends with CR LF.)
+      EXPECT_TRUE(
+          waitFor([&] { return readFile(root_ / "stderrb").starts_with(waiting.substr(0, 40)); }));
+    } else {
+      usleep(100000);
     }
-    const Outcome second = run({{kCompiler, "kvo", "-DV=b", "-fo", "b.res", "s.rsrc"}});
+    EXPECT_FALSE(fs::exists(root_ / "receivedb"));
+    writeFile(gate, "");
     EXPECT_EQ(finish(first, "a").status, 0);
-    EXPECT_EQ(second.status, 0);
+    const Outcome result = finish(second, "b");
+    EXPECT_EQ(result.status, 0);
     EXPECT_EQ(readFile(work_ / "a.res"), "a");
     EXPECT_EQ(readFile(work_ / "b.res"), "b");
     // A short wait is not reported; how short it is depends on the machine's load.
-    if (sleep > 5000) {
-      EXPECT_EQ(second.errors, "kvowrapper: waiting for another run on s.rsrc\n");
+    if (isLongWait) {
+      EXPECT_EQ(result.errors, waiting);
     }
   }
 }

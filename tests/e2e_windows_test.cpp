@@ -46,26 +46,30 @@ TEST_F(WrapperTest, BatchCompilersTakeArgumentsAsText) {
 TEST_F(WrapperTest, EndingTheWrapperEndsTheCompiler) {
   if (!kIsWindows) GTEST_SKIP() << "on POSIX the compiler replaces the wrapper";
   writeFile(work_ / "s.rsrc", "text");
-  // The wrapper's Wine process is found by an argument that only this run has.
+  const fs::path gate = root_ / "gate";
+  // The Wine processes of this run are found by an argument that only this run has.
   const std::string tag = "-DRUN=" + root_.string();
-  const pid_t pid =
-      start({{kCompiler, "kvo", tag, "-fo", "out.res", "s.rsrc"}, {"FAKE_KVO_SLEEP_MS=3000"}});
-  pid_t wrapper = 0;
-  for (int tries = 0; tries < 100 && wrapper == 0; ++tries) {
-    usleep(50000);
+  auto processesOfThisRun = [&](bool isWrapper) {
+    std::vector<pid_t> found;
     for (const auto& entry : fs::directory_iterator("/proc")) {
       const std::string arguments = readFile(entry.path() / "cmdline");
-      if (arguments.starts_with(kWrapper) && arguments.find(tag) != std::string::npos &&
-          fs::exists(work_ / "s.rsrc-processed.rsrc")) {
-        wrapper = std::atoi(entry.path().filename().c_str());
+      if (arguments.find(tag) != std::string::npos &&
+          arguments.starts_with(kWrapper) == isWrapper) {
+        found.push_back(std::atoi(entry.path().filename().c_str()));
       }
     }
-  }
-  ASSERT_NE(wrapper, 0);
-  usleep(300000);
-  kill(wrapper, SIGKILL);
+    return found;
+  };
+  const pid_t pid = start(
+      {{kCompiler, "kvo", tag, "-fo", "out.res", "s.rsrc"}, {"FAKE_KVO_GATE=" + gate.string()}});
+  ASSERT_TRUE(waitFor([&] { return received().has_value(); }));
+  const std::vector<pid_t> wrapper = processesOfThisRun(true);
+  ASSERT_EQ(wrapper.size(), 1U);
+  kill(wrapper[0], SIGKILL);
   finish(pid);
-  usleep(3500000);
+  // Only the compiler is left with the tag, until the job ends it.
+  EXPECT_TRUE(waitFor([&] { return processesOfThisRun(false).empty(); }));
+  writeFile(gate, "");
   EXPECT_FALSE(fs::exists(work_ / "out.res"));
 }
 

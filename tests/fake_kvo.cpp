@@ -1,6 +1,7 @@
 // Stand-in for the real resource compiler in the end-to-end and recipe tests. It writes the
 // argument vector it received to the file named by FAKE_KVO_RECORD (each entry followed by a NUL
-// byte), waits FAKE_KVO_SLEEP_MS milliseconds, "compiles" by copying the processed source (its
+// byte), waits until the file named by FAKE_KVO_GATE exists (so a test decides when it goes on,
+// whatever the machine's load), "compiles" by copying the processed source (its
 // last argument) to the file named after "-fo", and exits with the status in FAKE_KVO_STATUS (0
 // when unset). Like a real compiler it resolves each `#include "FILE"` line against the
 // processed file's folder, then each folder given with -I DIR, and fails on one it cannot find.
@@ -60,8 +61,8 @@ int main(int argc, char** argv) {
     }
   }
 #endif
-  if (const char* sleep = std::getenv("FAKE_KVO_SLEEP_MS")) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(std::atoi(sleep)));
+  if (const char* gate = std::getenv("FAKE_KVO_GATE")) {
+    while (!std::ifstream(gate).good()) std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   if (argc > 1) {
     const std::string source = argv[argc - 1];

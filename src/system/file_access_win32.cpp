@@ -170,6 +170,9 @@ void writeToStandardError(std::string_view line) {
   std::string bytes(static_cast<size_t>(size), '\0');
   WideCharToMultiByte(CP_ACP, 0, units.data(), count, bytes.data(), size, nullptr, nullptr);
   std::fwrite(bytes.data(), 1, bytes.size(), stderr);
+  // The runtime buffers standard error when it is a file or a pipe: a message such as the one
+  // about waiting must show when it is written, not when the wrapper ends.
+  std::fflush(stderr);
 }
 
 }  // namespace kvowrapper

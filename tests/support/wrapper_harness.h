@@ -40,6 +40,16 @@ inline const std::string kExitProbe = fromEnvironment("EXIT_PROBE_BIN", "");
 inline const bool kIsWindows = !kLauncher.empty();
 inline const int64_t kFailedLaunch = kIsWindows ? 0xFFFFFFFF : 255;  // status -1
 
+// Waits until `condition` holds, for a minute at most: tests wait for events, not for delays
+// that a loaded machine may overrun.
+inline bool waitFor(const std::function<bool()>& condition) {
+  for (int tries = 0; tries < 6000; ++tries) {
+    if (condition()) return true;
+    usleep(10000);
+  }
+  return condition();
+}
+
 inline std::string readFile(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
