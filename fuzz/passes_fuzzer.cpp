@@ -1,9 +1,8 @@
-// Differential fuzzing of the text passes: the streaming, fast passes must give exactly the bytes
-// of the plain reference passes, for any definitions, text and piece size.
+// Differential fuzzing of the text passes: the program's passes must give exactly the bytes of
+// the plain reference passes, for any definitions and text.
 //
-// Input layout: byte 0 picks the number of definitions (0 to 3) and byte 1 the piece size and
-// the read window; then
-// the definitions as "name=value" and the text, separated by 0x01 bytes.
+// Input layout: byte 0 picks the number of definitions (0 to 3); then the definitions as
+// "name=value" and the text, separated by 0x01 bytes.
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -16,13 +15,9 @@
 #include "reference_passes.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  if (size < 2) return 0;
+  if (size < 1) return 0;
   const size_t definitions = data[0] % 4;
-  const size_t chunk =
-      data[1] % 8 == 0 ? kvowrapper::ProcessedTextStream::kPieceSize : data[1] % 64 + 1;
-  // The source is read in windows of this many new bytes (all at once for most inputs).
-  const size_t step = data[1] >= 128 ? size_t{1} << 30 : data[1] / 8 % 16 + 1;
-  std::string_view rest(reinterpret_cast<const char*>(data + 2), size - 2);
+  std::string_view rest(reinterpret_cast<const char*>(data + 1), size - 1);
 
   kvowrapper::DefinitionTable table;
   for (size_t i = 0; i < definitions; ++i) {
@@ -36,11 +31,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                                          : std::string(definition.substr(equals + 1));
   }
 
-  const std::string fast = kvowrapper::processText(table, rest, chunk, step);
+  const std::string fast = kvowrapper::processText(table, rest);
   const std::string plain = kvowrapper::reference::processText(table, std::string(rest));
   if (fast != plain) {
-    std::fprintf(stderr, "processed text differs from the reference (piece size %zu, window %zu)\n",
-                 chunk, step);
+    std::fprintf(stderr, "processed text differs from the reference\n");
     std::abort();
   }
   return 0;

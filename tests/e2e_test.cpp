@@ -157,9 +157,9 @@ TEST_F(WrapperTest, FailuresLeaveNoFile) {
   writeFile(work_ / "utf16.rsrc", utf16(u"{A}{}"));
   writeFile(work_ / "ref.rsrc", "{A}");
   const bool canLimitMemory = !kIsWindows && !KVOWRAPPER_SANITIZED;
-  // A source is read in windows, cut where no reference spans: a run of opening braces that
-  // never closes offers no such point, so its window has to hold all of it.
-  if (canLimitMemory) writeFile(work_ / "huge.rsrc", std::string(size_t{96} << 20, '{'));
+  // A quote followed by spaces may start a continued string, so the spaces are held until what
+  // follows them decides: here they never end.
+  if (canLimitMemory) writeFile(work_ / "huge.rsrc", "\"" + std::string(size_t{96} << 20, ' '));
   const Strings before = files();
   Strings longLine = {kCompiler, "kvo", std::string(30000, 'a')};
   longLine.insert(longLine.end(), 200, "x.rsrc");

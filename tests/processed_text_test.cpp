@@ -1,18 +1,27 @@
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <map>
 #include <random>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
 #include "definitions/definition_table.h"
 
+#include "preprocess/processed_file.h"
+#include "preprocess/source_reader.h"
 #include "reference_passes.h"
 #include "system/utf16.h"
 
 namespace kvowrapper {
 namespace {
+
+namespace fs = std::filesystem;
 
 using Definitions = std::vector<std::pair<std::string, std::string>>;
 
@@ -22,7 +31,24 @@ DefinitionTable makeTable(const Definitions& definitions) {
   return table;
 }
 
-// Both passes, each piece size: 1 and 3 put piece boundaries inside every reference and span.
+// What the program writes into the processed file of a source with these bytes.
+std::string processFile(const DefinitionTable& table, const std::string& source) {
+  const fs::path folder =
+      fs::temp_directory_path() / ("kvowrapper-passes-" + std::to_string(getpid()));
+  fs::create_directories(folder);
+  const std::string path = (folder / "s.rsrc").string();
+  std::ofstream(path, std::ios::binary) << source;
+  ProcessedFile processed;
+  std::string text = "failed";
+  if (produceProcessedFile(table, path, processed)) {
+    std::ifstream in(processed.name, std::ios::binary);
+    text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  }
+  fs::remove_all(folder);
+  return text;
+}
+
+// Both passes, in order.
 TEST(ProcessText, SubstitutesThenJoins) {
   struct Case {
     Definitions definitions;
@@ -56,12 +82,7 @@ TEST(ProcessText, SubstitutesThenJoins) {
       {a1, std::string("ab{A}\0{A}", 9), "ab1"},
   };
   for (const auto& c : cases) {
-    for (size_t chunk : {size_t{1}, size_t{3}, ProcessedTextStream::kPieceSize}) {
-      for (size_t step : {size_t{1}, size_t{2}, size_t{5}, c.in.size() + 1}) {
-        EXPECT_EQ(processText(makeTable(c.definitions), c.in, chunk, step), c.expected)
-            << c.in << " in pieces of " << chunk << ", read " << step << " at a time";
-      }
-    }
+    EXPECT_EQ(processText(makeTable(c.definitions), c.in), c.expected) << c.in;
   }
 }
 
@@ -78,16 +99,106 @@ TEST(ProcessText, MatchesPlainPassesOnRandomTexts) {
     DefinitionTable table;
     for (int d = static_cast<int>(random() % 4); d > 0; --d) table[randomText(3)] = randomText(3);
     const std::string text = randomText(40);
-    const std::string expected = reference::processText(table, text);
-    for (size_t chunk : {size_t{1}, size_t{4}, ProcessedTextStream::kPieceSize}) {
-      const size_t step = static_cast<size_t>(round % 5) + 1;
-      ASSERT_EQ(processText(table, text, chunk, step), expected) << text << " chunk " << chunk;
-    }
+    ASSERT_EQ(processText(table, text), reference::processText(table, text)) << text;
   }
 }
 
+// Texts built to make a careless reading of references slow (long runs of opening braces, names
+// that never close, many or long names, names holding braces), against the plain passes: the
+// bench times the same shapes at 64 MiB.
+TEST(ProcessText, MatchesPlainPassesOnHostileTexts) {
+  auto repeat = [](std::string_view piece, size_t times) {
+    std::string text;
+    for (size_t i = 0; i < times; ++i) text += piece;
+    return text;
+  };
+  DefinitionTable many;
+  std::string manyText;
+  for (int i = 0; i < 1000; ++i) {
+    if (i % 8 != 0) many["N" + std::to_string(i)] = "v" + std::to_string(i);
+    manyText += "{N" + std::to_string(i) + "}x";
+  }
+  const std::string longName(3000, 'n');
+  const struct {
+    DefinitionTable table;
+    std::string text;
+  } cases[] = {
+      {{{"A", "1"}}, std::string(6000, '{')},
+      {{{"", "E"}}, std::string(6000, '{')},
+      {{{"A", "1"}}, "{" + std::string(6000, 'A')},
+      {{{"A", "1"}, {"B", "22"}}, repeat("{A}{B}x", 1000)},
+      {{{"A", "1"}}, repeat("{}{X}", 1000)},
+      {many, manyText},
+      {{{longName, "L"}, {"n", "s"}}, repeat("{" + longName + "}{{n}", 3) + std::string(4000, '{')},
+      {{{"{", "o"}, {"{{", "t"}, {"{{{A", "a"}}, repeat("{{{{A}{", 1000)},
+      {{{"A", "\""}}, repeat("\"{A} \\\r\n", 1000)},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(processText(c.table, c.text), reference::processText(c.table, c.text))
+        << c.text.substr(0, 40);
+  }
+  // Sources of several read windows, so that references and continued strings cross the points
+  // where a window is cut, with the text the plain passes give.
+  const std::string braces(size_t{600} << 10, '{');
+  const struct {
+    DefinitionTable table;
+    std::string source;
+    std::string expected;
+  } large[] = {
+      {{{"A", "1"}}, braces + "A}", braces.substr(1) + "1"},
+      {{{"", "E"}}, braces, braces.substr(1) + "E"},
+      {{{longName, "L"}}, braces + longName + "}" + braces, braces.substr(1) + "L" + braces},
+      {{{"A", "1"}, {"B", "22"}}, repeat("{A}{B}x", 100000), repeat("122x", 100000)},
+      {{}, repeat("\"a\" \\\r\n  \"", 100000) + "b\"", repeat("\"a", 100000) + "b\""},
+      {{{"{{A", "v"}}, repeat("{{{A}", 200000), repeat("v", 200000)},
+  };
+  for (const auto& c : large) {
+    EXPECT_EQ(processFile(c.table, c.source), c.expected) << c.source.substr(0, 20);
+  }
+}
+
+std::string bytesOf(const std::u16string& units, bool isBigEndian) {
+  std::string bytes = isBigEndian ? "\xFE\xFF" : "\xFF\xFE";
+  for (const char16_t unit : units) {
+    bytes += static_cast<char>(isBigEndian ? unit >> 8 : unit & 0xFF);
+    bytes += static_cast<char>(isBigEndian ? unit & 0xFF : unit >> 8);
+  }
+  return bytes;
+}
+
+// The text of a source as the program reads it through a pipe, written a few bytes at a time so
+// that reads cut units anywhere, a window at a time keeping `keep` bytes of the last: the units
+// of a UTF-16 text as bytes in its own byte order, between its mark and odd byte.
+std::string readThroughPipe(const std::string& source, size_t step, size_t keep) {
+  int ends[2];
+  if (pipe(ends) != 0) return "no pipe";
+  std::thread writer([&] {
+    for (size_t at = 0; at < source.size(); at += step) {
+      if (write(ends[1], source.data() + at, std::min(step, source.size() - at)) < 0) break;
+    }
+    close(ends[1]);
+  });
+  const FileHandle input(ends[0]);
+  SourceReader reader(input);
+  std::string text = "not read";
+  if (reader.start()) {
+    text = reader.mark();
+    std::string_view window;
+    for (size_t kept = 0; reader.next(kept, window); kept = std::min(keep, window.size()) & ~size_t{1}) {
+      text += window.substr(kept);
+      if (reader.isAtEnd()) break;
+    }
+    if (reader.encoding() == TextEncoding::kUtf16Be) {
+      for (size_t at = 2; at + 1 < text.size(); at += 2) std::swap(text[at], text[at + 1]);
+    }
+    text += reader.oddByte();
+  }
+  writer.join();
+  return text;
+}
+
 // Random UTF-16 texts, lone surrogates included, in both byte orders and with an odd last byte,
-// against the passes run on their code units.
+// against the passes run on their code units; and the same texts read through a pipe.
 TEST(ProcessText, MatchesPlainPassesOnRandomUtf16Texts) {
   std::mt19937 random(54321);
   const std::u16string alphabet = u"{}\"\\ \r\nA\t\u00E9\u65E5\xD800\xDC00\xDBFF\xDFFF";
@@ -104,14 +215,6 @@ TEST(ProcessText, MatchesPlainPassesOnRandomUtf16Texts) {
     for (size_t n = random() % (maxLength + 1); n > 0; --n) word += characters[random() % 10];
     return word;
   };
-  auto bytesOf = [](const std::u16string& units, bool isBigEndian) {
-    std::string bytes = isBigEndian ? "\xFE\xFF" : "\xFF\xFE";
-    for (const char16_t unit : units) {
-      bytes += static_cast<char>(isBigEndian ? unit >> 8 : unit & 0xFF);
-      bytes += static_cast<char>(isBigEndian ? unit & 0xFF : unit >> 8);
-    }
-    return bytes;
-  };
   for (int round = 0; round < 2000; ++round) {
     DefinitionTable table;
     std::map<std::u16string, std::u16string> units;
@@ -125,16 +228,20 @@ TEST(ProcessText, MatchesPlainPassesOnRandomUtf16Texts) {
     const bool isBigEndian = round % 2 == 1;
     const std::string odd = round % 3 == 0 ? "\x7B" : "";
     const std::string source = bytesOf(text, isBigEndian) + odd;
-    const std::string expected = bytesOf(reference::processText(units, text), isBigEndian) + odd;
-    std::string processed;
-    // Read a few bytes at a time, so that windows cut units and surrogate pairs.
-    StringInput input(source, static_cast<size_t>(round % 7) + 1);
-    streamProcessedSource(table, input, detectEncoding(source), [&](std::string_view piece) {
-      processed.append(piece);
-      return true;
-    });
-    ASSERT_EQ(processed, expected) << round;
+    const std::string expected = bytesOf(reference::processText(units, text), isBigEndian) +
+                                 (text.find(u'\0') == std::u16string::npos ? odd : "");
+    ASSERT_EQ(processFile(table, source), expected) << round;
+    ASSERT_EQ(readThroughPipe(source, static_cast<size_t>(round % 7) + 1, round % 5 * 2), source)
+        << round;
   }
+  // Large enough to be written in several slices, each cut before a character.
+  std::u16string large;
+  std::u16string expected;
+  for (int i = 0; i < 100000; ++i) {
+    large += u"\u65E5\u00E9 {A}\U0001F600 ";
+    expected += u"\u65E5\u00E9 x\U0001F600 ";
+  }
+  EXPECT_EQ(processFile({{"A", "x"}}, bytesOf(large, true) + "!"), bytesOf(expected, true) + "!");
 }
 
 }  // namespace

@@ -1,97 +1,89 @@
 #pragma once
 
-#include <array>
-#include <cstddef>
+#include <algorithm>
 #include <cstdint>
 #include <optional>
-#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "definitions/definition_table.h"
-
 namespace kvowrapper {
 
-// Names whose values cannot be written into the text at hand (its encoding lacks a character):
-// they are looked up like any other, and the expander refuses to replace a reference to one.
-using RefusedNames = std::set<std::string, std::less<>>;
+// A definition as it stands in a text of `Unit`s: bytes, or UTF-16 code units.
+template <class Unit>
+struct Definition {
+  std::basic_string<Unit> name;
+  std::basic_string<Unit> value;
+  bool isRefused = false;  // the value cannot be written in the text's encoding
+  std::string givenName;   // as given on the command line, for the message that refuses it
+};
 
-// The defined names, indexed for the two ways a reference is found. When no defined name holds an
-// opening brace (the usual case), a reference is an opening brace followed by a defined name that
-// runs to the next closing brace, and one hash lookup decides. Otherwise a trie of the names read
-// backwards finds every defined name that ends at a closing brace in one backward walk from it,
-// however many opening braces precede it.
+// The defined names in a trie of the names read backwards. Every reference that a closing brace
+// ends names the text from its opening brace up to that closing brace, so one walk back from the
+// closing brace, a unit per step, meets every defined name that ends there, whatever opening
+// braces the names hold; it stops where no defined name goes on, so it is never longer than the
+// longest name.
+template <class Unit>
 class NameIndex {
  public:
-  explicit NameIndex(const DefinitionTable& table, const RefusedNames* refused = nullptr);
+  using Node = uint32_t;  // stands for the name spelled from it back to the root
+  static constexpr Node kRoot = 0;
+  static constexpr Node kNone = UINT32_MAX;
 
-  // True when `value`, as found, stands for a refused name's value.
-  static bool isRefused(std::string_view value) { return value.data() == kRefusedValue; }
+  // The definitions must outlive the index; of two with one name, the later counts.
+  explicit NameIndex(const std::vector<Definition<Unit>>& definitions) {
+    // Built with a list of children per node, then laid out flat.
+    std::vector<std::vector<std::pair<Unit, Node>>> children(1);
+    std::vector<const Definition<Unit>*> definitionOf(1, nullptr);
+    for (const Definition<Unit>& definition : definitions) {
+      // A reference's name runs to the first closing brace, so a name holding one never matches.
+      if (definition.name.find(Unit('}')) != std::basic_string<Unit>::npos) continue;
+      Node node = kRoot;
+      for (auto unit = definition.name.rbegin(); unit != definition.name.rend(); ++unit) {
+        auto& list = children[node];
+        auto at = std::lower_bound(list.begin(), list.end(), std::pair<Unit, Node>(*unit, 0));
+        if (at == list.end() || at->first != *unit) {
+          at = list.insert(at, {*unit, static_cast<Node>(children.size())});
+          children.emplace_back();  // `list` and `at` are not used again
+          definitionOf.push_back(nullptr);
+        }
+        node = at->second;
+      }
+      definitionOf[node] = &definition;
+    }
+    nodes_.resize(children.size());
+    for (size_t node = 0; node < children.size(); ++node) {
+      nodes_[node] = {definitionOf[node], static_cast<uint32_t>(edgeUnits_.size()),
+                      static_cast<uint32_t>(children[node].size())};
+      for (const auto& [unit, child] : children[node]) {
+        edgeUnits_.push_back(unit);
+        edgeTargets_.push_back(child);
+      }
+    }
+  }
 
-  bool isEmpty() const { return entries_.empty(); }
-  bool hasBraceInNames() const { return hasBraceInNames_; }
-  size_t longestName() const { return longestName_; }
-  size_t longestValue() const { return longestValue_; }
+  // The node for `unit` followed by the name of `node`; kNone when no defined name ends so.
+  Node extend(Node node, Unit unit) const {
+    const NodeData& from = nodes_[node];
+    const Unit* first = edgeUnits_.data() + from.firstEdge;
+    const Unit* last = first + from.edgeCount;
+    const Unit* at = std::lower_bound(first, last, unit);
+    return at == last || *at != unit ? kNone : edgeTargets_[from.firstEdge + (at - first)];
+  }
 
-  // Sets `value` to the value of exactly `name` and returns true, or returns false.
-  bool findValue(std::string_view name, std::string_view& value) const;
-
-  struct Reference {
-    size_t bracePosition;  // index of the '{' that opens the reference
-    std::string_view value;
-  };
-
-  // Within text[begin, end), where end is a closing brace or the end of the text and no closing
-  // brace lies in between, finds the leftmost '{' whose name (the bytes after it up to end) is
-  // defined.
-  std::optional<Reference> findLeftmostReference(std::string_view text, size_t begin,
-                                                 size_t end) const;
+  // The definition of the name that `name` stands for, or nullptr when it is not defined.
+  const Definition<Unit>* findDefinition(Node name) const { return nodes_[name].definition; }
 
  private:
-  static constexpr uint32_t kNone = UINT32_MAX;
-  static constexpr uint32_t kRefusedBit = 0x80000000U;  // in Slot::valueLength
-  static const char kRefusedValue[1];
-
-  struct Entry {
-    std::string_view name;
-    std::string_view value;
-  };
-  // Open addressing in a power-of-two table. A slot holds all a lookup needs besides the name's
-  // bytes, which the value follows in the arena: a lookup costs two cache misses at most.
-  struct Slot {
-    uint32_t hash = 0;
-    uint32_t offset = kNone;  // of the name in the arena; kNone marks an empty slot
-    uint32_t nameLength = 0;
-    uint32_t valueLength = 0;
-  };
-  // Trie nodes and edges in flat arrays, in breadth-first order, so that a walk touches few cache
-  // lines: a node's edges are edgeBytes_/edgeTargets_[firstEdge, firstEdge + edgeCount).
-  struct Node {
-    uint32_t entry = kNone;
+  // A node's edges are edgeUnits_/edgeTargets_[firstEdge, firstEdge + edgeCount), sorted.
+  struct NodeData {
+    const Definition<Unit>* definition = nullptr;
     uint32_t firstEdge = 0;
     uint32_t edgeCount = 0;
   };
-
-  void buildTable();
-  void buildTrie();
-  uint32_t childOf(uint32_t node, unsigned char byte) const;
-
-  // The names and values, copied together into one arena so that lookups stay in cache.
-  std::string arena_;
-  std::vector<Entry> entries_;
-  std::vector<Slot> slots_;
-  bool hasBraceInNames_ = false;
-  size_t longestName_ = 0;
-  size_t longestValue_ = 0;
-  // Cheap filters that turn most undefined names away before hashing: the lengths of the names
-  // (the last bit stands for every length from 63 on) and their first bytes. Without them the
-  // bench's dense references to undefined names take 1.4 to 2 times as long.
-  uint64_t nameLengths_ = 0;
-  std::array<uint64_t, 4> firstBytes_{};
-  std::vector<Node> nodes_;
-  std::vector<unsigned char> edgeBytes_;  // sorted within each node
-  std::vector<uint32_t> edgeTargets_;
+  std::vector<NodeData> nodes_;
+  std::vector<Unit> edgeUnits_;
+  std::vector<Node> edgeTargets_;
 };
 
 }  // namespace kvowrapper

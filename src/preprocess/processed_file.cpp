@@ -1,11 +1,13 @@
 #include "preprocess/processed_file.h"
 
-#include <map>
+#include <algorithm>
+#include <bit>
 #include <new>
 #include <random>
+#include <vector>
 
 #include "preprocess/source_reader.h"
-#include "preprocess/text_stream.h"
+#include "preprocess/text_passes.h"
 #include "system/messages.h"
 #include "system/utf16.h"
 #include "system/write_guard.h"
@@ -14,36 +16,100 @@ namespace kvowrapper {
 
 namespace {
 
-// Names and values as they must stand in a text of `encoding`. Command-line texts are UTF-8 (on
-// Windows converted from the wide command line); a byte text without a mark takes them as its
-// own bytes (on Windows, the ANSI code page). A name that cannot be written can never match and
-// is left out; a value that cannot be is refused, with its name in `refused` (as written) and
-// in `originals` (as given), should a reference ask for it.
-void encodeDefinitions(const DefinitionTable& table, TextEncoding encoding,
-                       DefinitionTable& encoded, RefusedNames& refused,
-                       std::map<std::string, std::string, std::less<>>& originals) {
-  if (encoding == TextEncoding::kUtf8WithMark) {
-    encoded = table;
-    return;
-  }
-  const bool isWide = isUtf16(encoding);
+// The definitions as they must stand in the source's text. Command-line texts are UTF-8 (on
+// Windows converted from the wide command line); a byte text without a mark takes them as its own
+// bytes (on Windows, the ANSI code page), a UTF-16 text as code units. A name that cannot be
+// written can never match and is left out; a value that cannot be is refused, should a reference
+// ask for it.
+template <class Unit>
+std::vector<Definition<Unit>> encodeDefinitions(const DefinitionTable& table,
+                                                TextEncoding encoding) {
+  std::vector<Definition<Unit>> definitions;
   for (const auto& [name, value] : table) {
-    std::optional<std::string> bytes;
-    std::optional<std::string> encodedName;
-    if (isWide) {
-      if (isValidUtf8(value)) bytes = value;
-      if (isValidUtf8(name)) encodedName = name;
+    std::optional<std::basic_string<Unit>> units;
+    std::optional<std::basic_string<Unit>> unitsOfName;
+    if constexpr (sizeof(Unit) == 2) {
+      if (isValidUtf8(value)) units = toUtf16(value);
+      if (isValidUtf8(name)) unitsOfName = toUtf16(name);
+    } else if (encoding == TextEncoding::kUtf8WithMark) {
+      units = value;
+      unitsOfName = name;
     } else {
-      bytes = toAnsiText(value);
-      encodedName = toAnsiText(name);
+      units = toAnsiText(value);
+      unitsOfName = toAnsiText(name);
     }
-    if (!encodedName.has_value()) continue;
-    if (!bytes.has_value()) {
-      refused.insert(*encodedName);
-      originals.insert_or_assign(*encodedName, name);
-    }
-    encoded.insert_or_assign(std::move(*encodedName), std::move(bytes).value_or(std::string()));
+    if (!unitsOfName.has_value()) continue;
+    definitions.push_back(
+        {std::move(*unitsOfName), std::move(units).value_or(std::basic_string<Unit>()),
+         !units.has_value(), name});
   }
+  return definitions;
+}
+
+// Writes units, in the source's byte order where the text is UTF-16.
+template <class Unit>
+bool writeUnits(const FileHandle& file, std::basic_string<Unit>& units, bool isSwapped) {
+  if constexpr (sizeof(Unit) == 2) {
+    if (isSwapped) {
+      for (char16_t& unit : units) unit = static_cast<char16_t>(unit << 8 | unit >> 8);
+    }
+  }
+  // NOLINTNEXTLINE(cppcoreguidelines-pro-type-reinterpret-cast)
+  return writeAll(file, reinterpret_cast<const char*>(units.data()), units.size() * sizeof(Unit));
+}
+
+// Runs both passes over the text of `reader`, a window at a time, and writes what they give to
+// `file` through one buffer that is used again and again. A window is expanded up to just after
+// its last closing brace, since no reference spans that point. Past it, all but the last units
+// (as many as the longest name and one more) are text as they stand: a reference holding one of
+// them would have a longer name than any defined. The rest is kept for the next window, so a
+// carry is never longer than the longest name, and the passes are linear on any text. Returns
+// false when reading or writing fails, or when a reference asks for a refused value (`refused`
+// then names it).
+template <class Unit>
+bool writePasses(const FileHandle& file, const DefinitionTable& table, SourceReader& reader,
+                 std::optional<std::string>& refused, bool& hasReadFailed) {
+  constexpr size_t kPiece = size_t{256} * 1024;
+  const bool isSwapped = isUtf16(reader.encoding()) &&
+                         (reader.encoding() == TextEncoding::kUtf16Be) !=
+                             (std::endian::native == std::endian::big);
+  const std::vector<Definition<Unit>> definitions = encodeDefinitions<Unit>(table, reader.encoding());
+  size_t longestName = 0;
+  for (const auto& definition : definitions) longestName = std::max(longestName, definition.name.size());
+  const NameIndex<Unit> index(definitions);
+  StringJoiner<Unit> joiner;
+  std::basic_string<Unit> joined;
+  joined.reserve(kPiece * 2);
+  bool isWritten = true;
+  auto emit = [&](std::basic_string_view<Unit> piece) {
+    joiner.joinContinuedStrings(piece, joined);
+    if (joined.size() < kPiece) return;
+    isWritten = isWritten && writeUnits<Unit>(file, joined, isSwapped);
+    joined.clear();
+  };
+  for (size_t keep = 0;;) {
+    std::string_view bytes;
+    if (!reader.next(keep * sizeof(Unit), bytes)) {
+      hasReadFailed = true;
+      return false;
+    }
+    // NOLINTNEXTLINE(cppcoreguidelines-pro-type-reinterpret-cast)
+    const std::basic_string_view<Unit> window(reinterpret_cast<const Unit*>(bytes.data()),
+                                              bytes.size() / sizeof(Unit));
+    const size_t afterClose = reader.isAtEnd() ? window.size() : window.rfind(Unit('}')) + 1;
+    const size_t cut = reader.isAtEnd()
+                           ? window.size()
+                           : std::max(afterClose, window.size() - std::min(window.size(), longestName + 1));
+    if (const auto* asked = expandBraceReferences(index, window.substr(0, afterClose), emit)) {
+      refused = asked->givenName;
+      return false;
+    }
+    emit(window.substr(afterClose, cut - afterClose));
+    if (reader.isAtEnd()) break;
+    keep = window.size() - cut;
+  }
+  joiner.finish(joined);
+  return isWritten && writeUnits<Unit>(file, joined, isSwapped);
 }
 
 // A hidden name beside the processed file, made from the source's name: no longer than the
@@ -74,19 +140,49 @@ FileHandle createTemporary(const std::string& inputPath, bool isLocked, std::str
   return FileHandle();
 }
 
-// Reports a failure to read the source; true when there is none.
-bool isRead(SourceReader::Status status, const std::string& inputPath) {
-  switch (status) {
-    case SourceReader::Status::kReadFailed:
-      report(Message::kCannotReadInput, {inputPath});
-      return false;
-    case SourceReader::Status::kOutOfMemory:
-      report(Message::kOutOfMemory);
-      return false;
-    case SourceReader::Status::kOk:
-      break;
+// Writes the processed text of the source into a new file beside `processedName` and puts it in
+// place under that name. On failure it has written its message and left no new file.
+bool writeProcessedFile(const std::string& processedName, SourceReader& reader,
+                        const DefinitionTable& table, const std::string& inputPath,
+                        bool isLocked) {
+  std::string temporary;
+  FileHandle file = createTemporary(inputPath, isLocked, temporary);
+  if (!file.isOpen()) {
+    report(Message::kCannotCreateProcessed, {processedName});
+    return false;
   }
-  return true;
+  const WriteGuard guard(temporary);
+  bool isWritten = false;
+  bool isOutOfMemory = false;
+  bool hasReadFailed = false;
+  std::optional<std::string> refused;
+  try {
+    if (isUtf16(reader.encoding())) {
+      isWritten = writeAll(file, reader.mark().data(), reader.mark().size()) &&
+                  writePasses<char16_t>(file, table, reader, refused, hasReadFailed) &&
+                  writeAll(file, reader.oddByte().data(), reader.oddByte().size());
+    } else {
+      isWritten = writePasses<char>(file, table, reader, refused, hasReadFailed);
+    }
+  } catch (const std::bad_alloc&) {
+    isOutOfMemory = true;
+  }
+  // A failed close can mean the data never reached the disk.
+  isWritten = file.close() && isWritten;
+  if (isWritten && replaceFile(temporary, processedName) == ReplaceResult::kReplaced) return true;
+  removeFile(temporary);
+  if (isOutOfMemory) {
+    report(Message::kOutOfMemory);
+  } else if (refused.has_value()) {
+    report(Message::kUnencodableValue,
+           {*refused, isUtf16(reader.encoding()) ? "UTF-16" : "the ANSI code page"});
+  } else if (hasReadFailed) {
+    report(Message::kCannotReadInput, {inputPath});
+  } else {
+    report(isWritten ? Message::kCannotCreateProcessed : Message::kCannotWriteProcessed,
+           {processedName});
+  }
+  return false;
 }
 
 }  // namespace
@@ -99,58 +195,15 @@ bool produceProcessedFile(const DefinitionTable& table, const std::string& input
     return false;
   }
   const bool isLocked = lockSource(source, inputPath);
-  SourceReader reader;
-  if (!isRead(reader.start(source), inputPath)) return false;
-  DefinitionTable encoded;
-  RefusedNames refused;
-  std::map<std::string, std::string, std::less<>> originals;
-  encodeDefinitions(table, reader.encoding(), encoded, refused, originals);
-
-  processed.name = inputPath + std::string(kProcessedSuffix);
-  std::string temporary;
-  FileHandle file = createTemporary(inputPath, isLocked, temporary);
-  if (!file.isOpen()) {
-    report(Message::kCannotCreateProcessed, {processed.name});
+  SourceReader reader(source);
+  if (!reader.start()) {
+    report(Message::kCannotReadInput, {inputPath});
     return false;
   }
-  bool isWritten = false;
-  bool isOutOfMemory = false;
-  std::optional<std::string> refusedName;
-  ReplaceResult placed = ReplaceResult::kFailed;
-  {
-    const WriteGuard guard(temporary, reader.isMapped()
-                                          ? formatMessage(Message::kCannotReadInput, {inputPath})
-                                          : std::string());
-    try {
-      isWritten = streamProcessedSource(
-          encoded, reader, reader.encoding(),
-          [&file](std::string_view piece) { return writeAll(file, piece.data(), piece.size()); },
-          &refused, &refusedName);
-    } catch (const std::bad_alloc&) {
-      isOutOfMemory = true;
-    }
-    // A failed close can mean the data never reached the disk.
-    isWritten = file.close() && isWritten;
-    if (isWritten) placed = replaceFile(temporary, processed.name);
-  }
-  if (placed == ReplaceResult::kReplaced) {
-    processed.source = std::move(source);
-    return true;
-  }
-  removeFile(temporary);
-  if (isOutOfMemory) {
-    report(Message::kOutOfMemory);
-  } else if (refusedName.has_value()) {
-    report(Message::kUnencodableValue,
-           {originals.find(*refusedName)->second,
-            isUtf16(reader.encoding()) ? "UTF-16" : "the ANSI code page"});
-  } else if (reader.failure() != SourceReader::Status::kOk) {
-    isRead(reader.failure(), inputPath);
-  } else {
-    report(isWritten ? Message::kCannotCreateProcessed : Message::kCannotWriteProcessed,
-           {processed.name});
-  }
-  return false;
+  processed.name = inputPath + std::string(kProcessedSuffix);
+  if (!writeProcessedFile(processed.name, reader, table, inputPath, isLocked)) return false;
+  processed.source = std::move(source);
+  return true;
 }
 
 }  // namespace kvowrapper

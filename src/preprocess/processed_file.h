@@ -18,10 +18,11 @@ struct ProcessedFile {
   FileHandle source;
 };
 
-// Reads the source at `inputPath` (holding its lock, so that runs on one source take turns) and
-// puts its processed text in place under the input path followed by kProcessedSuffix, replacing
-// whatever stood there in one step. On failure it has written its message, left the processed
-// name as it was and no new file behind, and returns false.
+// Reads the source at `inputPath` whole (holding its lock, so that runs on one source take
+// turns), and writes its processed text, {name} references expanded and then continued strings
+// joined, to a new file that is put in place under the input path followed by kProcessedSuffix,
+// replacing whatever stood there in one step. On failure it has written its message, left the
+// processed name as it was and no new file behind, and returns false.
 bool produceProcessedFile(const DefinitionTable& table, const std::string& inputPath,
                           ProcessedFile& processed);
 

@@ -5,7 +5,6 @@
 #include <memory>
 #include <string_view>
 
-#include "preprocess/text_input.h"
 #include "system/file_access.h"
 
 namespace kvowrapper {
@@ -21,49 +20,49 @@ enum class TextEncoding {
 TextEncoding detectEncoding(std::string_view start);
 bool isUtf16(TextEncoding encoding);
 
-// Where the text of `data` ends at or after `from`: the first NUL byte, or for UTF-16 the first
-// U+0000 unit, units starting where `phase` plus the offset is even; npos when it does not end
-// in `data`.
-size_t findTextEnd(std::string_view data, size_t from, TextEncoding encoding, size_t phase = 0);
+// Where the text in `data` ends at or after `from`: the first NUL byte or, for UTF-16 (`isWide`),
+// the first U+0000 unit, units starting at even offsets; npos when it does not end in `data`.
+size_t findTextEnd(std::string_view data, size_t from, bool isWide);
 
-// The bytes of a resource source up to the end of its text (a byte-order mark included), in
-// windows. Nothing past the end of the text is read or mapped in. A regular file of some size is
-// mapped and handed out whole: on the bench's realistic 64 MiB source, reading into fresh memory
-// took 190 ms of a 330 ms run.
-// Anything else is read a window at a time.
-class SourceReader : public TextInput {
+// The text of a resource source, read a window at a time into one buffer that is used again and
+// again. Sources are read, never mapped: on the bench's realistic 64 MiB source, a first touch of
+// every mapped page took 35 ms where reading it all took 10, and fresh memory for a whole text
+// costs a page fault every 4 KiB. The text ends at its first NUL (for UTF-16, its first U+0000
+// unit); nothing after it is read. A UTF-16 text comes as code units in this machine's byte
+// order, its byte-order mark and an odd last byte kept aside.
+class SourceReader {
  public:
-  enum class Status { kOk, kReadFailed, kOutOfMemory };
+  // `source` must outlive the reader.
+  explicit SourceReader(const FileHandle& source) : source_(source) {}
 
-  // Starts on the open source, which must outlive the reader, and reads enough to know its
-  // encoding. Writes no message.
-  Status start(const FileHandle& source);
-
+  // Reads enough to know the encoding. False when reading fails.
+  bool start();
   TextEncoding encoding() const { return encoding_; }
-  bool isMapped() const { return mapping_.isMapped(); }
-  // Why the last call to more() failed.
-  Status failure() const { return failure_; }
+  std::string_view mark() const { return {mark_, isUtf16(encoding_) ? size_t{2} : 0}; }
+  std::string_view oddByte() const { return {&odd_, oddSize_}; }
 
-  bool more(size_t keep, std::string_view& window) override;
-  bool isAtEnd() const override { return isAtEnd_ && isHandedOut_; }
+  // Sets `window` to the next window of the text, in bytes (a whole number of units): its first
+  // `keep` bytes are the last `keep` of the window before, then come the bytes that follow them,
+  // at least one more unless the text has ended. Valid until the next call. False when reading
+  // fails.
+  bool next(size_t keep, std::string_view& window);
+  // True once the last window handed out reaches the end of the text.
+  bool isAtEnd() const { return isAtEnd_; }
 
  private:
-  bool startMapped(uint64_t size);
-  Status readSome();
+  bool readMore();
 
-  const FileHandle* source_ = nullptr;
-  FileMapping mapping_;
-  std::string_view mapped_;
+  const FileHandle& source_;
   std::unique_ptr<char[]> buffer_;
   size_t capacity_ = 0;
-  size_t size_ = 0;           // bytes in the buffer
-  size_t searched_ = 0;       // the buffer holds no end of text before this
-  uint64_t base_ = 0;         // the offset in the file of the buffer's first byte
-  bool isAtEnd_ = false;      // the buffer holds the end of the text
-  bool isHandedOut_ = false;  // and the last window handed it out
-  bool hasHandedOut_ = false;
+  size_t size_ = 0;       // bytes in the buffer, an odd last byte of UTF-16 included
+  size_t handedOut_ = 0;  // bytes of the last window
+  bool isAtEnd_ = false;
+  bool hasEnded_ = false;  // no more bytes come from the source
   TextEncoding encoding_ = TextEncoding::kBytes;
-  Status failure_ = Status::kOk;
+  char mark_[2] = {};
+  char odd_ = 0;
+  size_t oddSize_ = 0;
 };
 
 }  // namespace kvowrapper

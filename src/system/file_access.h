@@ -49,32 +49,8 @@ FileHandle openSource(const std::string& path);
 // system has no locks. On Windows the lock covers a range past any data, so reads go on.
 bool lockSource(const FileHandle& source, const std::string& path);
 
-// The size of a regular file; none for pipes and devices.
-std::optional<uint64_t> regularFileSize(const FileHandle& file);
-
 // Bytes read into `buffer` (at most `size`): 0 at the end, -1 on an error.
 int64_t readSome(const FileHandle& file, char* buffer, size_t size);
-
-// A read-only view of the first `size` bytes of a regular file, unmapped when it goes. Where the
-// platform does not map (or the file grew past `size` meanwhile), isMapped() stays false.
-class FileMapping {
- public:
-  FileMapping() = default;
-  FileMapping(const FileMapping&) = delete;
-  FileMapping& operator=(const FileMapping&) = delete;
-  ~FileMapping();
-
-  bool map(const FileHandle& file, uint64_t size);
-  bool isMapped() const { return data_ != nullptr; }
-  const char* data() const { return data_; }
-  size_t size() const { return size_; }
-  // Faults in [offset, offset + length) at once; a page at a time costs far more.
-  void populate(size_t offset, size_t length) const;
-
- private:
-  const char* data_ = nullptr;
-  size_t size_ = 0;
-};
 
 // Creates a new file (never an existing one, never through a link), writable, with mode 0666
 // less the umask.

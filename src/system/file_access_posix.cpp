@@ -1,6 +1,5 @@
 #include <fcntl.h>
 #include <sys/file.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -55,46 +54,11 @@ bool lockSource(const FileHandle& source, const std::string& path) {
   }
 }
 
-std::optional<uint64_t> regularFileSize(const FileHandle& file) {
-  struct stat info {};
-  if (fstat(descriptor(file), &info) != 0 || !S_ISREG(info.st_mode)) return std::nullopt;
-  return static_cast<uint64_t>(info.st_size);
-}
-
 int64_t readSome(const FileHandle& file, char* buffer, size_t size) {
   for (;;) {
     const ssize_t got = read(descriptor(file), buffer, size);
     if (got >= 0 || errno != EINTR) return got;
   }
-}
-
-FileMapping::~FileMapping() {
-  if (data_ != nullptr) munmap(const_cast<char*>(data_), size_);  // NOLINT
-}
-
-bool FileMapping::map(const FileHandle& file, uint64_t size) {
-  if (size == 0 || size > SIZE_MAX) return false;
-  const auto length = static_cast<size_t>(size);
-  // Not populated here: the text may end at a NUL long before the end of the file.
-  void* mapping = mmap(nullptr, length, PROT_READ, MAP_PRIVATE, descriptor(file), 0);
-  if (mapping == MAP_FAILED) return false;
-  char probe = 0;
-  // A file that grew since its size was taken is read instead, so that nothing is lost.
-  if (pread(descriptor(file), &probe, 1, static_cast<off_t>(length)) != 0) {
-    munmap(mapping, length);
-    return false;
-  }
-  data_ = static_cast<const char*>(mapping);
-  size_ = length;
-  return true;
-}
-
-void FileMapping::populate(size_t offset, size_t length) const {
-  const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
-  const size_t begin = offset / page * page;
-  // Where the kernel cannot populate, pages fault in as they are read, which is only slower.
-  madvise(const_cast<char*>(data_) + begin,  // NOLINT(cppcoreguidelines-pro-type-const-cast)
-          offset + length - begin, MADV_POPULATE_READ);
 }
 
 FileHandle createNewFile(const std::string& path) {

@@ -78,28 +78,12 @@ bool lockSource(const FileHandle& source, const std::string& path) {
   }
 }
 
-std::optional<uint64_t> regularFileSize(const FileHandle& file) {
-  LARGE_INTEGER size{};
-  if (GetFileType(handleOf(file)) != FILE_TYPE_DISK || !GetFileSizeEx(handleOf(file), &size)) {
-    return std::nullopt;
-  }
-  return static_cast<uint64_t>(size.QuadPart);
-}
-
 int64_t readSome(const FileHandle& file, char* buffer, size_t size) {
   DWORD got = 0;
   const auto asked = static_cast<DWORD>(std::min<size_t>(size, DWORD{1} << 30));
   if (ReadFile(handleOf(file), buffer, asked, &got, nullptr)) return got;
   return GetLastError() == ERROR_BROKEN_PIPE ? 0 : -1;  // a pipe's writer has gone: its end
 }
-
-// Sources are read rather than mapped here: a 32-bit program may not find room for a view of a
-// large file, and reading costs little next to starting a process on Windows.
-FileMapping::~FileMapping() = default;
-bool FileMapping::map(const FileHandle& /*file*/, uint64_t /*size*/) {
-  return false;
-}
-void FileMapping::populate(size_t /*offset*/, size_t /*length*/) const {}
 
 FileHandle createNewFile(const std::string& path) {
   // Shared for deletion, so that an interrupt can remove it while it is open.

@@ -1,5 +1,6 @@
 #include "system/utf16.h"
 
+#include <algorithm>
 #include <bit>
 #include <cstdint>
 #include <cstring>
@@ -69,51 +70,19 @@ size_t decodeUtf16(std::string_view bytes, bool isBigEndian, char* out) {
   return static_cast<size_t>(out - start);
 }
 
-std::string_view Utf16Encoder::encode(std::string_view piece) {
-  // At most one unit (two bytes) per byte of the piece and of an open sequence before it.
-  const size_t most = (piece.size() + openSize_) * 2;
-  if (buffer_.size() < most) buffer_.resize(most);
-  char* out = buffer_.data();
-  const size_t high = isBigEndian_ ? 0 : 1;
+size_t encodeUtf16(std::string_view wtf8, bool isBigEndian, char* out) {
+  char* const start = out;
+  const size_t high = isBigEndian ? 0 : 1;
   auto put = [&](char32_t unit) {
     out[high] = static_cast<char>(unit >> 8);
     out[1 - high] = static_cast<char>(unit & 0xFF);
     out += 2;
   };
-  auto encodeSequence = [&](const unsigned char* s, size_t length) {
-    char32_t c = 0;
-    switch (length) {
-      case 1:
-        c = s[0];
-        break;
-      case 2:
-        c = (s[0] & 0x1Fu) << 6 | (s[1] & 0x3Fu);
-        break;
-      case 3:
-        c = (s[0] & 0x0Fu) << 12 | (s[1] & 0x3Fu) << 6 | (s[2] & 0x3Fu);
-        break;
-      default:
-        c = (s[0] & 0x07u) << 18 | (s[1] & 0x3Fu) << 12 | (s[2] & 0x3Fu) << 6 | (s[3] & 0x3Fu);
-        c -= 0x10000;
-        put(0xD800 + (c >> 10));
-        put(0xDC00 + (c & 0x3FF));
-        return;
-    }
-    put(c);
-  };
-  const auto* in = reinterpret_cast<const unsigned char*>(piece.data());
-  size_t at = 0;
-  if (openSize_ > 0) {
-    auto* open = reinterpret_cast<unsigned char*>(open_);
-    const size_t length = sequenceLength(open[0]);
-    while (openSize_ < length && at < piece.size()) open_[openSize_++] = piece[at++];
-    if (openSize_ < length) return {};
-    encodeSequence(open, length);
-    openSize_ = 0;
-  }
-  while (at < piece.size()) {
+  const auto* in = reinterpret_cast<const unsigned char*>(wtf8.data());
+  const size_t size = wtf8.size();
+  for (size_t at = 0; at < size;) {
     // Runs of ASCII, eight bytes at a time.
-    if (at + 8 <= piece.size()) {
+    if (at + 8 <= size) {
       uint64_t word = 0;
       std::memcpy(&word, in + at, 8);
       if ((word & 0x8080808080808080ULL) == 0) {
@@ -126,24 +95,34 @@ std::string_view Utf16Encoder::encode(std::string_view piece) {
         continue;
       }
     }
-    if (in[at] < 0x80) {
-      put(in[at++]);
-      continue;
-    }
-    const size_t length = sequenceLength(in[at]);
-    if (at + length > piece.size()) {
-      while (at < piece.size()) open_[openSize_++] = piece[at++];
-      break;
-    }
-    encodeSequence(in + at, length);
+    const unsigned char* s = in + at;
+    const size_t length = std::min(sequenceLength(s[0]), size - at);
     at += length;
+    switch (length) {
+      case 1:
+        put(s[0]);
+        break;
+      case 2:
+        put((s[0] & 0x1Fu) << 6 | (s[1] & 0x3Fu));
+        break;
+      case 3:
+        put((s[0] & 0x0Fu) << 12 | (s[1] & 0x3Fu) << 6 | (s[2] & 0x3Fu));
+        break;
+      default: {
+        const char32_t c =
+            ((s[0] & 0x07u) << 18 | (s[1] & 0x3Fu) << 12 | (s[2] & 0x3Fu) << 6 | (s[3] & 0x3Fu)) -
+            0x10000;
+        put(0xD800 + (c >> 10));
+        put(0xDC00 + (c & 0x3FF));
+      }
+    }
   }
-  return {buffer_.data(), static_cast<size_t>(out - buffer_.data())};
+  return static_cast<size_t>(out - start);
 }
 
 std::u16string toUtf16(std::string_view wtf8) {
-  Utf16Encoder encoder(false);
-  const std::string_view bytes = encoder.encode(wtf8);
+  std::string bytes(wtf8.size() * 2, '\0');
+  bytes.resize(encodeUtf16(wtf8, false, bytes.data()));
   std::u16string units(bytes.size() / 2, u'\0');
   for (size_t i = 0; i < units.size(); ++i) {
     units[i] = static_cast<char16_t>(static_cast<unsigned char>(bytes[2 * i]) |

@@ -15,21 +15,9 @@ namespace kvowrapper {
 // `out`, which has room for bytes.size() * 3 / 2; returns the length written.
 size_t decodeUtf16(std::string_view bytes, bool isBigEndian, char* out);
 
-// Encodes WTF-8 text given in pieces back into UTF-16 code units; a sequence cut between two
-// pieces is completed by the next.
-class Utf16Encoder {
- public:
-  explicit Utf16Encoder(bool isBigEndian) : isBigEndian_(isBigEndian) {}
-
-  // The code units of `piece` (and of a sequence left open before it), valid until the next call.
-  std::string_view encode(std::string_view piece);
-
- private:
-  bool isBigEndian_;
-  std::string buffer_;
-  char open_[4] = {};
-  size_t openSize_ = 0;
-};
+// Encodes WTF-8 text (whole sequences only) back into UTF-16 code units at `out`, which has room
+// for wtf8.size() * 2 bytes; returns the length written.
+size_t encodeUtf16(std::string_view wtf8, bool isBigEndian, char* out);
 
 // WTF-8 to UTF-16 code units and back, for the wide Windows API: exact for any sequence of
 // units, lone surrogates included.

@@ -2,7 +2,6 @@
 #include <unistd.h>
 
 #include <array>
-#include <cstring>
 
 #include "system/write_guard.h"
 
@@ -12,10 +11,9 @@ namespace {
 
 // What the handlers need, set before they can run; they make async-signal-safe calls only.
 const char* gNewFile = nullptr;
-const char* gReadFailureMessage = nullptr;
 
 constexpr std::array kInterrupts = {SIGINT, SIGTERM, SIGHUP};
-constexpr std::array kGuarded = {SIGINT, SIGTERM, SIGHUP, SIGBUS, SIGXFSZ};
+constexpr std::array kGuarded = {SIGINT, SIGTERM, SIGHUP, SIGXFSZ};
 std::array<struct sigaction, kGuarded.size()> gPrevious{};
 
 extern "C" void onInterrupt(int signal) {
@@ -24,21 +22,13 @@ extern "C" void onInterrupt(int signal) {
   raise(signal);
 }
 
-extern "C" void onMappedReadFault(int /*signal*/) {
-  if (write(STDERR_FILENO, gReadFailureMessage, std::strlen(gReadFailureMessage)) < 0) {
-    // Nothing more can be done about a lost message here.
-  }
-  unlink(gNewFile);
-  _exit(1);
-}
-
 }  // namespace
 
-WriteGuard::WriteGuard(std::string newFile, std::string readFailureMessage)
-    : newFile_(std::move(newFile)), readFailureMessage_(std::move(readFailureMessage)) {
+WriteGuard::WriteGuard(std::string newFile) : newFile_(std::move(newFile)) {
   gNewFile = newFile_.c_str();
-  gReadFailureMessage = readFailureMessage_.c_str();
-  for (size_t i = 0; i < kGuarded.size(); ++i) sigaction(kGuarded[i], nullptr, &gPrevious[i]);
+  for (size_t i = 0; i < kGuarded.size(); ++i) {
+    sigaction(kGuarded[i], nullptr, &gPrevious[i]);
+  }
   struct sigaction action {};
   sigemptyset(&action.sa_mask);
   action.sa_flags = static_cast<int>(SA_RESETHAND | SA_NODEFER);
@@ -48,16 +38,14 @@ WriteGuard::WriteGuard(std::string newFile, std::string readFailureMessage)
     if (gPrevious[i].sa_handler != SIG_IGN) sigaction(kInterrupts[i], &action, nullptr);
   }
   action.sa_flags = 0;
-  if (!readFailureMessage_.empty()) {
-    action.sa_handler = onMappedReadFault;
-    sigaction(SIGBUS, &action, nullptr);
-  }
   action.sa_handler = SIG_IGN;
   sigaction(SIGXFSZ, &action, nullptr);
 }
 
 WriteGuard::~WriteGuard() {
-  for (size_t i = 0; i < kGuarded.size(); ++i) sigaction(kGuarded[i], &gPrevious[i], nullptr);
+  for (size_t i = 0; i < kGuarded.size(); ++i) {
+    sigaction(kGuarded[i], &gPrevious[i], nullptr);
+  }
 }
 
 }  // namespace kvowrapper

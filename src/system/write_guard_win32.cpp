@@ -19,9 +19,8 @@ BOOL WINAPI onInterrupt(DWORD /*event*/) {
 
 }  // namespace
 
-// Nothing is mapped and no file-size signal exists here, so only interrupts need a handler.
-WriteGuard::WriteGuard(std::string newFile, std::string readFailureMessage)
-    : newFile_(std::move(newFile)), readFailureMessage_(std::move(readFailureMessage)) {
+// No file-size signal exists here, so only interrupts need a handler.
+WriteGuard::WriteGuard(std::string newFile) : newFile_(std::move(newFile)) {
   gNewFile = &newFile_;
   SetConsoleCtrlHandler(onInterrupt, TRUE);
 }

@@ -6,9 +6,10 @@
 #include <algorithm>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "definitions/definition_table.h"
-#include "preprocess/text_stream.h"
+#include "preprocess/text_passes.h"
 
 namespace kvowrapper::reference {
 
@@ -73,36 +74,25 @@ Text processText(const Table& table, Text source) {
 
 namespace kvowrapper {
 
-// A text in memory, handed out `step` new bytes at a time, as a source is read.
-class StringInput : public TextInput {
- public:
-  StringInput(std::string_view text, size_t step) : text_(text), step_(std::max<size_t>(step, 1)) {}
+// The program's passes over a text of units in memory.
+template <class Unit>
+std::basic_string<Unit> processUnits(const std::vector<Definition<Unit>>& definitions,
+                                     std::basic_string_view<Unit> text) {
+  const NameIndex<Unit> index(definitions);
+  StringJoiner<Unit> joiner;
+  std::basic_string<Unit> out;
+  expandBraceReferences(index, text, [&](std::basic_string_view<Unit> piece) {
+    joiner.joinContinuedStrings(piece, out);
+  });
+  joiner.finish(out);
+  return out;
+}
 
-  bool more(size_t keep, std::string_view& window) override {
-    const size_t begin = end_ - keep;
-    end_ = std::min(text_.size(), end_ + step_);
-    window = text_.substr(begin, end_ - begin);
-    return true;
-  }
-  bool isAtEnd() const override { return end_ == text_.size(); }
-
- private:
-  std::string_view text_;
-  size_t step_;
-  size_t end_ = 0;
-};
-
-// The whole output of the fast, streaming passes, read in windows of `step` new bytes and handed
-// out in pieces of `pieceSize`.
-inline std::string processText(const DefinitionTable& table, std::string_view source,
-                               size_t pieceSize = ProcessedTextStream::kPieceSize,
-                               size_t step = size_t{1} << 30) {
-  source = source.substr(0, source.find('\0'));
-  StringInput input(source, step);
-  ProcessedTextStream stream(table, input, pieceSize);
-  std::string text;
-  while (const auto piece = stream.next()) text.append(*piece);
-  return text;
+// The same over a byte text, ended at its first NUL as a source is.
+inline std::string processText(const DefinitionTable& table, std::string_view source) {
+  std::vector<Definition<char>> definitions;
+  for (const auto& [name, value] : table) definitions.push_back({name, value, false, name});
+  return processUnits(definitions, source.substr(0, source.find('\0')));
 }
 
 }  // namespace kvowrapper
