@@ -62,9 +62,11 @@ def main():
         f.write(b"{")
     write_repeated(os.path.join(target, "chain-16.rsrc"), b'"a" \\\r\n"', 16 * MIB)
     write_repeated(os.path.join(target, "undefined-16.rsrc"), b"{}{X}", 16 * MIB)
-    # Dense references to a few thousand names, one in eight undefined.
+    # Dense references to a few thousand names, one in eight undefined; references to two names.
     refs = "".join(f"{{N{i}}}x" for i in range(4000))
-    write_repeated(os.path.join(target, "dense-16.rsrc"), refs.encode(), 16 * MIB)
+    for mib in (16, 64):
+        write_repeated(os.path.join(target, f"dense-{mib}.rsrc"), refs.encode(), mib * MIB)
+        write_repeated(os.path.join(target, f"ab-{mib}.rsrc"), b"{A}{B}x", mib * MIB)
     with open(os.path.join(target, "dense.args"), "w") as f:
         f.write("\n".join(f"-DN{i}=value{i}" for i in range(4000) if i % 8))
     write_realistic(os.path.join(target, "typical-8k.rsrc"), 8 * 1024)

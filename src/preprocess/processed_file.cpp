@@ -39,9 +39,9 @@ std::vector<Definition<Unit>> encodeDefinitions(const DefinitionTable& table,
       unitsOfName = toAnsiText(name);
     }
     if (!unitsOfName.has_value()) continue;
-    definitions.push_back(
-        {std::move(*unitsOfName), std::move(units).value_or(std::basic_string<Unit>()),
-         !units.has_value(), name});
+    definitions.push_back({std::move(*unitsOfName),
+                           std::move(units).value_or(std::basic_string<Unit>()), !units.has_value(),
+                           name});
   }
   return definitions;
 }
@@ -70,16 +70,17 @@ template <class Unit>
 bool writePasses(const FileHandle& file, const DefinitionTable& table, SourceReader& reader,
                  std::optional<std::string>& refused, bool& hasReadFailed) {
   constexpr size_t kPiece = size_t{256} * 1024;
-  const bool isSwapped = isUtf16(reader.encoding()) &&
-                         (reader.encoding() == TextEncoding::kUtf16Be) !=
-                             (std::endian::native == std::endian::big);
-  const std::vector<Definition<Unit>> definitions = encodeDefinitions<Unit>(table, reader.encoding());
+  const bool isSwapped =
+      isUtf16(reader.encoding()) &&
+      (reader.encoding() == TextEncoding::kUtf16Be) != (std::endian::native == std::endian::big);
+  const std::vector<Definition<Unit>> definitions =
+      encodeDefinitions<Unit>(table, reader.encoding());
   size_t longestName = 0;
-  for (const auto& definition : definitions) longestName = std::max(longestName, definition.name.size());
+  for (const auto& definition : definitions)
+    longestName = std::max(longestName, definition.name.size());
   const NameIndex<Unit> index(definitions);
   StringJoiner<Unit> joiner;
   std::basic_string<Unit> joined;
-  joined.reserve(kPiece * 2);
   bool isWritten = true;
   auto emit = [&](std::basic_string_view<Unit> piece) {
     joiner.joinContinuedStrings(piece, joined);
@@ -97,9 +98,10 @@ bool writePasses(const FileHandle& file, const DefinitionTable& table, SourceRea
     const std::basic_string_view<Unit> window(reinterpret_cast<const Unit*>(bytes.data()),
                                               bytes.size() / sizeof(Unit));
     const size_t afterClose = reader.isAtEnd() ? window.size() : window.rfind(Unit('}')) + 1;
-    const size_t cut = reader.isAtEnd()
-                           ? window.size()
-                           : std::max(afterClose, window.size() - std::min(window.size(), longestName + 1));
+    const size_t cut =
+        reader.isAtEnd()
+            ? window.size()
+            : std::max(afterClose, window.size() - std::min(window.size(), longestName + 1));
     if (const auto* asked = expandBraceReferences(index, window.substr(0, afterClose), emit)) {
       refused = asked->givenName;
       return false;
@@ -143,8 +145,7 @@ FileHandle createTemporary(const std::string& inputPath, bool isLocked, std::str
 // Writes the processed text of the source into a new file beside `processedName` and puts it in
 // place under that name. On failure it has written its message and left no new file.
 bool writeProcessedFile(const std::string& processedName, SourceReader& reader,
-                        const DefinitionTable& table, const std::string& inputPath,
-                        bool isLocked) {
+                        const DefinitionTable& table, const std::string& inputPath, bool isLocked) {
   std::string temporary;
   FileHandle file = createTemporary(inputPath, isLocked, temporary);
   if (!file.isOpen()) {

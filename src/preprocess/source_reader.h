@@ -25,11 +25,11 @@ bool isUtf16(TextEncoding encoding);
 size_t findTextEnd(std::string_view data, size_t from, bool isWide);
 
 // The text of a resource source, read a window at a time into one buffer that is used again and
-// again. Sources are read, never mapped: on the bench's realistic 64 MiB source, a first touch of
-// every mapped page took 35 ms where reading it all took 10, and fresh memory for a whole text
-// costs a page fault every 4 KiB. The text ends at its first NUL (for UTF-16, its first U+0000
-// unit); nothing after it is read. A UTF-16 text comes as code units in this machine's byte
-// order, its byte-order mark and an odd last byte kept aside.
+// again. Sources are read, never mapped: on the bench's realistic 64 MiB source, the first touch
+// of every mapped page took 40 ms where reading it in windows took 17, and fresh memory for a
+// whole text costs a page fault every 4 KiB (190 ms for 64 MiB). The text ends at its first NUL
+// (for UTF-16, its first U+0000 unit); nothing after it is read. A UTF-16 text comes as code
+// units in this machine's byte order, its byte-order mark and an odd last byte kept aside.
 class SourceReader {
  public:
   // `source` must outlive the reader.
