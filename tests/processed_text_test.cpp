@@ -215,7 +215,9 @@ TEST(ProcessText, MatchesPlainPassesOnRandomUtf16Texts) {
     const std::string expected = bytesOf(reference::processText(units, text), isBigEndian) +
                                  (text.find(u'\0') == std::u16string::npos ? odd : "");
     ASSERT_EQ(processFile(table, source), expected) << round;
-    ASSERT_EQ(readThroughPipe(source, static_cast<size_t>(round % 7) + 1, round % 5 * 2), source)
+    ASSERT_EQ(readThroughPipe(source, static_cast<size_t>(round % 7) + 1,
+                              static_cast<size_t>(round % 5) * 2),
+              source)
         << round;
   }
   // Large enough to be written in several slices, each cut before a character.

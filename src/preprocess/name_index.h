@@ -68,7 +68,9 @@ class NameIndex {
     const Unit* first = edgeUnits_.data() + from.firstEdge;
     const Unit* last = first + from.edgeCount;
     const Unit* at = std::lower_bound(first, last, unit);
-    return at == last || *at != unit ? kNone : edgeTargets_[from.firstEdge + (at - first)];
+    return at == last || *at != unit
+               ? kNone
+               : edgeTargets_[from.firstEdge + static_cast<size_t>(at - first)];
   }
 
   // The definition of the name that `name` stands for, or nullptr when it is not defined.

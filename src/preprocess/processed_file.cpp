@@ -39,9 +39,9 @@ std::vector<Definition<Unit>> encodeDefinitions(const DefinitionTable& table,
       unitsOfName = toAnsiText(name);
     }
     if (!unitsOfName.has_value()) continue;
+    const bool isRefused = !units.has_value();
     definitions.push_back({std::move(*unitsOfName),
-                           std::move(units).value_or(std::basic_string<Unit>()), !units.has_value(),
-                           name});
+                           std::move(units).value_or(std::basic_string<Unit>()), isRefused, name});
   }
   return definitions;
 }
