@@ -8,11 +8,13 @@
 #include <random>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <utility>
 #include <vector>
 
 #include "definitions/definition_table.h"
 
+#include "preprocess/name_index.h"
 #include "preprocess/processed_file.h"
 #include "preprocess/source_reader.h"
 #include "reference_passes.h"
@@ -102,6 +104,18 @@ TEST(ProcessText, MatchesPlainPassesOnHostileTexts) {
     manyText += "{N" + std::to_string(i) + "}x";
   }
   const std::string longName(3000, 'n');
+  // A Thue-Morse word and its complement: any polynomial hash modulo 2^64 gives them one value,
+  // so the name's walk meets a brace whose name only hashes as a defined one.
+  std::string word = "a";
+  std::string other = "b";
+  while (word.size() < 2048) std::tie(word, other) = std::pair(word + other, other + word);
+  auto hashOf = [](std::string_view name) {
+    uint64_t hash = NameIndex<char>::kEmptyName;
+    for (auto unit = name.rbegin(); unit != name.rend(); ++unit)
+      hash = NameIndex<char>::extend(hash, *unit);
+    return hash;
+  };
+  ASSERT_EQ(hashOf(word), hashOf(other));
   const struct {
     DefinitionTable table;
     std::string text;
@@ -115,6 +129,7 @@ TEST(ProcessText, MatchesPlainPassesOnHostileTexts) {
       {{{longName, "L"}, {"n", "s"}}, repeat("{" + longName + "}{{n}", 3) + std::string(4000, '{')},
       {{{"{", "o"}, {"{{", "t"}, {"{{{A", "a"}}, repeat("{{{{A}{", 1000)},
       {{{"A", "\""}}, repeat("\"{A} \\\r\n", 1000)},
+      {{{word + "{z", "W"}, {"z", "Z"}}, "{" + other + "{z}{" + word + "{z}"},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(processText(c.table, c.text), reference::processText(c.table, c.text))

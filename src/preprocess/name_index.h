@@ -1,6 +1,7 @@
 #pragma once
 
 #include <algorithm>
+#include <bit>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -8,6 +9,9 @@
 #include <vector>
 
 namespace kvowrapper {
+
+template <class Unit>
+using Text = std::basic_string_view<Unit>;
 
 // A definition as it stands in a text of `Unit`s: bytes, or UTF-16 code units.
 template <class Unit>
@@ -18,74 +22,79 @@ struct Definition {
   std::string givenName;   // as given on the command line, for the message that refuses it
 };
 
-// The defined names in a trie of the names read backwards. Every reference that a closing brace
-// ends names the text from its opening brace up to that closing brace, so one walk back from the
-// closing brace, a unit per step, meets every defined name that ends there, whatever opening
-// braces the names hold; it stops where no defined name goes on, so it is never longer than the
-// longest name.
+// The defined names by a hash taken from a name's last unit to its first, so that a walk back
+// from a closing brace has the hash of every name ending there at one step a unit, whatever
+// opening braces the names hold.
 template <class Unit>
 class NameIndex {
  public:
-  using Node = uint32_t;  // stands for the name spelled from it back to the root
-  static constexpr Node kRoot = 0;
-  static constexpr Node kNone = UINT32_MAX;
+  using Hash = uint64_t;
+  static constexpr Hash kEmptyName = 0;
+
+  // The hash of `unit` followed by the name whose hash is `hash`.
+  static Hash extend(Hash hash, Unit unit) {
+    constexpr Hash kMultiplier = 0x9e3779b97f4a7c15;
+    return (hash + static_cast<Hash>(unit) + 1) * kMultiplier;
+  }
 
   // The definitions must outlive the index; of two with one name, the later counts.
   explicit NameIndex(const std::vector<Definition<Unit>>& definitions) {
-    // Built with a list of children per node, then laid out flat.
-    std::vector<std::vector<std::pair<Unit, Node>>> children(1);
-    std::vector<const Definition<Unit>*> definitionOf(1, nullptr);
+    while (slots_.size() < 2 * definitions.size()) slots_.resize(2 * slots_.size());
+    shift_ = 64 - std::countr_zero(slots_.size());
     for (const Definition<Unit>& definition : definitions) {
       // A reference's name runs to the first closing brace, so a name holding one never matches.
       if (definition.name.find(Unit('}')) != std::basic_string<Unit>::npos) continue;
-      Node node = kRoot;
-      for (auto unit = definition.name.rbegin(); unit != definition.name.rend(); ++unit) {
-        auto& list = children[node];
-        auto at = std::lower_bound(list.begin(), list.end(), std::pair<Unit, Node>(*unit, 0));
-        if (at == list.end() || at->first != *unit) {
-          at = list.insert(at, {*unit, static_cast<Node>(children.size())});
-          children.emplace_back();  // `list` and `at` are not used again
-          definitionOf.push_back(nullptr);
-        }
-        node = at->second;
-      }
-      definitionOf[node] = &definition;
-    }
-    nodes_.resize(children.size());
-    for (size_t node = 0; node < children.size(); ++node) {
-      nodes_[node] = {definitionOf[node], static_cast<uint32_t>(edgeUnits_.size()),
-                      static_cast<uint32_t>(children[node].size())};
-      for (const auto& [unit, child] : children[node]) {
-        edgeUnits_.push_back(unit);
-        edgeTargets_.push_back(child);
-      }
+      Hash hash = kEmptyName;
+      for (auto unit = definition.name.rbegin(); unit != definition.name.rend(); ++unit)
+        hash = extend(hash, *unit);
+      size_t slot = slotOf(hash);
+      while (slots_[slot].definition != nullptr && slots_[slot].definition->name != definition.name)
+        slot = (slot + 1) & (slots_.size() - 1);
+      slots_[slot] = {hash, &definition};
+      longestName_ = std::max(longestName_, definition.name.size());
+      mostBraces_ =
+          std::max(mostBraces_, static_cast<size_t>(std::count(definition.name.begin(),
+                                                               definition.name.end(), Unit('{'))));
     }
   }
 
-  // The node for `unit` followed by the name of `node`; kNone when no defined name ends so.
-  Node extend(Node node, Unit unit) const {
-    const NodeData& from = nodes_[node];
-    const Unit* first = edgeUnits_.data() + from.firstEdge;
-    const Unit* last = first + from.edgeCount;
-    const Unit* at = std::lower_bound(first, last, unit);
-    return at == last || *at != unit
-               ? kNone
-               : edgeTargets_[from.firstEdge + static_cast<size_t>(at - first)];
+  // False when no defined name has this hash; true may be a name of the same hash.
+  bool mayBeDefined(Hash hash) const {
+    for (size_t slot = slotOf(hash); slots_[slot].definition != nullptr;
+         slot = (slot + 1) & (slots_.size() - 1)) {
+      if (slots_[slot].hash == hash) return true;
+    }
+    return false;
   }
 
-  // The definition of the name that `name` stands for, or nullptr when it is not defined.
-  const Definition<Unit>* findDefinition(Node name) const { return nodes_[name].definition; }
+  // The definition of `name`, whose hash is `hash`, or nullptr when it is not defined.
+  const Definition<Unit>* findDefinition(Text<Unit> name, Hash hash) const {
+    for (size_t slot = slotOf(hash); slots_[slot].definition != nullptr;
+         slot = (slot + 1) & (slots_.size() - 1)) {
+      if (slots_[slot].hash == hash && Text<Unit>(slots_[slot].definition->name) == name)
+        return slots_[slot].definition;
+    }
+    return nullptr;
+  }
+
+  size_t longestName() const { return longestName_; }
+  // The most opening braces that a defined name holds.
+  size_t mostBraces() const { return mostBraces_; }
 
  private:
-  // A node's edges are edgeUnits_/edgeTargets_[firstEdge, firstEdge + edgeCount), sorted.
-  struct NodeData {
-    const Definition<Unit>* definition = nullptr;
-    uint32_t firstEdge = 0;
-    uint32_t edgeCount = 0;
+  // Open addressing, probed linearly from the hash's top bits: a power of two at least twice the
+  // names, so there is always an empty slot. (A standard map's modulo took a fifth of the run on
+  // the bench's dense references.)
+  struct Slot {
+    Hash hash = 0;
+    const Definition<Unit>* definition = nullptr;  // nullptr: empty
   };
-  std::vector<NodeData> nodes_;
-  std::vector<Unit> edgeUnits_;
-  std::vector<Node> edgeTargets_;
+  size_t slotOf(Hash hash) const { return static_cast<size_t>(hash >> shift_); }
+
+  std::vector<Slot> slots_ = std::vector<Slot>(2);
+  int shift_ = 63;
+  size_t longestName_ = 0;
+  size_t mostBraces_ = 0;
 };
 
 }  // namespace kvowrapper
