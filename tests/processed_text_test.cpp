@@ -42,7 +42,7 @@ std::string processFile(const DefinitionTable& table, const std::string& source)
   std::ofstream(path, std::ios::binary) << source;
   ProcessedFile processed;
   std::string text = "failed";
-  if (produceProcessedFile(table, path, processed)) {
+  if (produceProcessedFile(table, path, "", processed)) {
     std::ifstream in(processed.name, std::ios::binary);
     text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
   }

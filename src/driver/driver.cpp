@@ -1,6 +1,7 @@
 #include "driver/driver.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -14,6 +15,10 @@
 namespace kvowrapper {
 
 namespace {
+
+// The environment variable that lists, to a compiler and what it runs, the identities of the
+// processed files of the runs it was started under.
+constexpr const char* kRunsVariable = "KVOWRAPPER_PROCESSING";
 
 void printToStandardOutput(std::string_view text) {
   std::fwrite(text.data(), 1, text.size(), stdout);
@@ -59,17 +64,26 @@ int runWrapper(int argc, const char* const* argv) {
     return 1;
   }
 
+  // The processed files of the runs this one was started under, so that a compiler that runs the
+  // wrapper again on its own source fails rather than wait for itself.
+  const char* ancestors = std::getenv(kRunsVariable);
   ProcessedFile processed;
-  if (!produceProcessedFile(table, inputPath, processed)) return 1;
+  if (!produceProcessedFile(table, inputPath, ancestors == nullptr ? "" : ancestors, processed)) {
+    return 1;
+  }
   // Every source position carries the processed path of the last source.
   for (const size_t entry : sourceEntries) forwarded[entry] = processed.name.c_str();
+  setCompilerEnvironment(kRunsVariable, ancestors == nullptr
+                                            ? processed.identity
+                                            : std::string(ancestors) + " " + processed.identity);
+  passToCompiler(processed.turn);
 
   if (const auto status = launchRealCompiler(realCompilerPath, forwarded.data())) {
     return *status;  // the compiler ran (and was waited for, where the platform cannot exec)
   }
-  // The compiler could not be started and will never read the file. The source's lock is still
-  // held, so no other run is reading it.
-  removeFile(processed.name);
+  // The compiler could not be started and will never read the file. The turn is still held, so
+  // no other run is reading it; a file this run did not make stays.
+  if (!processed.isWrittenInPlace) removeFile(processed.name);
   return -1;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <optional>
+#include <string>
 
 namespace kvowrapper {
 
@@ -10,5 +11,8 @@ namespace kvowrapper {
 // On POSIX a started compiler replaces this process, so the call does not return then; on Windows
 // it waits for the compiler and returns its exit code.
 std::optional<int> launchRealCompiler(const char* path, const char* const* arguments);
+
+// Sets a variable of the environment the compiler will get.
+void setCompilerEnvironment(const char* name, const std::string& value);
 
 }  // namespace kvowrapper

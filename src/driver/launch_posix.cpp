@@ -1,3 +1,4 @@
+#include <stdlib.h>
 #include <unistd.h>
 
 #include "driver/launch.h"
@@ -9,6 +10,10 @@ std::optional<int> launchRealCompiler(const char* path, const char* const* argum
   execvp(path,
          const_cast<char* const*>(arguments));  // NOLINT(cppcoreguidelines-pro-type-const-cast)
   return std::nullopt;
+}
+
+void setCompilerEnvironment(const char* name, const std::string& value) {
+  setenv(name, value.c_str(), 1);
 }
 
 }  // namespace kvowrapper

@@ -109,4 +109,8 @@ std::optional<int> launchRealCompiler(const char* path, const char* const* argum
   return static_cast<int>(code);
 }
 
+void setCompilerEnvironment(const char* name, const std::string& value) {
+  SetEnvironmentVariableW(wide(name).c_str(), wide(value).c_str());
+}
+
 }  // namespace kvowrapper

@@ -3,7 +3,10 @@
 #include <algorithm>
 #include <bit>
 #include <new>
+#include <cstdint>
+#include <optional>
 #include <random>
+#include <string_view>
 #include <vector>
 
 #include "preprocess/source_reader.h"
@@ -120,48 +123,20 @@ bool writePasses(const FileHandle& file, const DefinitionTable& table, SourceRea
   return isWritten && writeUnits<Unit>(file, joined, isSwapped);
 }
 
-// A hidden name beside the processed file, made from the source's name: no longer than the
-// processed name, and not ending in ".rsrc", so that globs for sources never pick it up. A run
-// that holds the source's lock uses the one fixed name (removing what a killed run left there);
-// without a lock a random part keeps runs apart.
-std::string temporaryNameFor(const std::string& inputPath, bool isFixed) {
-  const size_t slash = inputPath.find_last_of("/\\:");
-  const size_t base = slash == std::string::npos ? 0 : slash + 1;
-  std::string name = inputPath.substr(0, base) + "." + inputPath.substr(base) + ".tmp";
-  if (!isFixed) {
-    constexpr std::string_view kDigits = "0123456789abcdefghijklmnopqrstuvwxyz";
-    std::random_device random;
-    for (int i = 0; i < 6; ++i) name += kDigits[random() % kDigits.size()];
-  }
-  return name;
-}
+enum class Written { kDone, kCannotCreate, kCannotWrite, kFailed };
 
-FileHandle createTemporary(const std::string& inputPath, bool isLocked, std::string& name) {
-  constexpr int kAttempts = 8;
-  for (int attempt = 0; attempt < kAttempts; ++attempt) {
-    name = temporaryNameFor(inputPath, isLocked && attempt < 2);
-    FileHandle file = createNewFile(name);
-    if (file.isOpen()) return file;
-    // What a killed run left at the fixed name goes, and the name is tried once more.
-    if (isLocked && attempt == 0) removeFile(name);
+// Writes the processed text of `source`, read from its start, to `file`. kFailed when the source
+// cannot be read, memory runs out or a reference asks for a value that cannot be written, which
+// it has said; kCannotWrite when writing fails, which it leaves to the caller to say.
+Written writeText(const FileHandle& file, const FileHandle& source, const DefinitionTable& table,
+                  const std::string& inputPath) {
+  SourceReader reader(source);
+  if (!reader.start()) {
+    report(Message::kCannotReadInput, {inputPath});
+    return Written::kFailed;
   }
-  return FileHandle();
-}
-
-// Writes the processed text of the source into a new file beside `processedName` and puts it in
-// place under that name. On failure it has written its message and left no new file.
-bool writeProcessedFile(const std::string& processedName, SourceReader& reader,
-                        const DefinitionTable& table, const std::string& inputPath, bool isLocked) {
-  std::string temporary;
-  FileHandle file = createTemporary(inputPath, isLocked, temporary);
-  if (!file.isOpen()) {
-    report(Message::kCannotCreateProcessed, {processedName});
-    return false;
-  }
-  const WriteGuard guard(temporary);
-  bool isWritten = false;
-  bool isOutOfMemory = false;
   bool hasReadFailed = false;
+  bool isWritten = false;
   std::optional<std::string> refused;
   try {
     if (isUtf16(reader.encoding())) {
@@ -172,45 +147,198 @@ bool writeProcessedFile(const std::string& processedName, SourceReader& reader,
       isWritten = writePasses<char>(file, table, reader, refused, hasReadFailed);
     }
   } catch (const std::bad_alloc&) {
-    isOutOfMemory = true;
-  }
-  // A failed close can mean the data never reached the disk.
-  isWritten = file.close() && isWritten;
-  if (isWritten && replaceFile(temporary, processedName) == ReplaceResult::kReplaced) return true;
-  removeFile(temporary);
-  if (isOutOfMemory) {
     report(Message::kOutOfMemory);
-  } else if (refused.has_value()) {
+    return Written::kFailed;
+  }
+  if (refused.has_value()) {
     report(Message::kUnencodableValue,
            {*refused, isUtf16(reader.encoding()) ? "UTF-16" : "the ANSI code page"});
-  } else if (hasReadFailed) {
+    return Written::kFailed;
+  }
+  if (hasReadFailed) {
     report(Message::kCannotReadInput, {inputPath});
-  } else {
-    report(isWritten ? Message::kCannotCreateProcessed : Message::kCannotWriteProcessed,
-           {processedName});
+    return Written::kFailed;
+  }
+  return isWritten ? Written::kDone : Written::kCannotWrite;
+}
+
+// The file at the processed name on which a run holds its turn. A run takes the turn by locking
+// that file, and keeps it by putting its new file, locked before, in place and holding that until
+// its compiler has ended.
+struct Turn {
+  FileHandle file;  // not open when no regular file can stand there
+  std::string identity;
+  bool isHeld = false;     // locked: false where the file system has no locks
+  bool isCreated = false;  // made, empty, by this run, since nothing stood at the name
+};
+
+bool isListed(std::string_view identities, std::string_view identity) {
+  for (size_t at = 0; at < identities.size();) {
+    const size_t end = std::min(identities.find(' ', at), identities.size());
+    if (identities.substr(at, end - at) == identity) return true;
+    at = end + 1;
   }
   return false;
+}
+
+// Takes the turn on the processed name, waiting for the run that holds it. The file that stands
+// there is locked, then checked to be the one the name still names (another run may have put its
+// own in place meanwhile); where nothing stands there, an empty file is made to lock, so that the
+// runs of a clean build take turns too. None, having said why, when a run that started this one
+// holds the turn.
+std::optional<Turn> takeTurn(const std::string& name, const std::string& inputPath,
+                             std::string_view ancestors) {
+  for (;;) {
+    Turn turn;
+    bool isMissing = false;
+    turn.file = openRegularFile(name, isMissing);
+    if (isMissing) {
+      turn.file = createNewFile(name);
+      turn.isCreated = turn.file.isOpen();
+      if (!turn.isCreated && !fileIdentityAt(name).empty()) continue;  // made meanwhile
+    }
+    if (!turn.file.isOpen()) return turn;
+    turn.identity = fileIdentity(turn.file);
+    if (isListed(ancestors, turn.identity)) {
+      report(Message::kNestedRun, {inputPath});
+      return std::nullopt;
+    }
+    turn.isHeld = lockFile(turn.file, true, inputPath) == LockResult::kLocked;
+    if (!turn.isHeld || fileIdentityAt(name) == turn.identity) return turn;
+  }
+}
+
+// A hidden name beside the processed file: the source's name, a tag of the program's own and a
+// part no user picks; no longer than the processed name, and not ending in ".rsrc", so that globs
+// for sources never pick it up. The part is a hash of the processed file's name for a run that
+// holds the turn, so that what a killed run left there is found again; random without a turn.
+std::string temporaryNameFor(const std::string& processedName, bool isFixed) {
+  const size_t slash = processedName.find_last_of("/\\:");
+  const size_t base = slash == std::string::npos ? 0 : slash + 1;
+  const size_t end = processedName.size() - kProcessedSuffix.size();
+  std::string name =
+      processedName.substr(0, base) + "." + processedName.substr(base, end - base) + "~kvw";
+  uint32_t hash = 2166136261U;  // FNV-1a
+  for (const char c : std::string_view(processedName).substr(base)) {
+    hash = (hash ^ static_cast<unsigned char>(c)) * 16777619U;
+  }
+  std::random_device random;
+  for (int i = 0; i < 8; ++i) {
+    name += "0123456789abcdef"[isFixed ? (hash >> (4 * i)) & 15 : random() % 16];
+  }
+  return name;
+}
+
+// Removes what a killed run left at the fixed temporary name: a regular file that no live run
+// holds locked.
+bool removeStray(const std::string& name) {
+  bool isMissing = false;
+  const FileHandle stray = openRegularFile(name, isMissing);
+  if (!stray.isOpen() || lockFile(stray, false, name) != LockResult::kLocked) return false;
+  removeFile(name);
+  return true;
+}
+
+FileHandle createTemporary(WriteGuard& guard, const std::string& processedName, bool isTurnHeld,
+                           std::string& name) {
+  if (isTurnHeld) {
+    name = temporaryNameFor(processedName, true);
+    FileHandle file = guard.createNewFile(name);
+    if (!file.isOpen() && removeStray(name)) file = guard.createNewFile(name);
+    if (file.isOpen()) return file;
+  }
+  constexpr int kAttempts = 8;
+  for (int attempt = 0; attempt < kAttempts; ++attempt) {
+    name = temporaryNameFor(processedName, false);
+    FileHandle file = guard.createNewFile(name);
+    if (file.isOpen()) return file;
+  }
+  return {};
+}
+
+// Writes the processed text into a new file and puts it in place, locked first where the turn is
+// held, so that the turn never lapses; `processed.turn` then holds it.
+Written writeNewFile(WriteGuard& guard, const Turn& turn, const FileHandle& source,
+                     const DefinitionTable& table, const std::string& inputPath,
+                     ProcessedFile& processed) {
+  std::string temporary;
+  FileHandle file = createTemporary(guard, processed.name, turn.isHeld, temporary);
+  if (!file.isOpen()) return Written::kCannotCreate;
+  if (turn.file.isOpen() && !turn.isCreated) copyPermissions(turn.file, file);
+  const Written written = writeText(file, source, table, inputPath);
+  if (written != Written::kDone) return written;
+  FileHandle holder = finishWriting(std::move(file), temporary);
+  if (!holder.isOpen() ||
+      (turn.isHeld && lockFile(holder, false, inputPath) != LockResult::kLocked)) {
+    return Written::kCannotWrite;
+  }
+  if (replaceFile(temporary, processed.name) != ReplaceResult::kReplaced) {
+    return Written::kCannotCreate;
+  }
+  guard.keepNewFile();
+  processed.identity = fileIdentity(holder);
+  processed.turn = std::move(holder);
+  return Written::kDone;
+}
+
+// Writes the processed text into the file that stands at the processed name, as a run did before
+// it wrote new files: where a new file cannot be made or put in place (a folder the user may not
+// write in, a sticky folder, a mount point, room for one copy only), but the file there is one
+// the user may write, is not the source, and has no other name. A failure part-way leaves its old
+// text damaged.
+bool canWriteInPlace(const Turn& turn, const FileHandle& source) {
+  return turn.file.isOpen() && !turn.isCreated && hasOneName(turn.file) &&
+         turn.identity != fileIdentity(source);
+}
+
+Written writeInPlace(Turn& turn, const FileHandle& source, const DefinitionTable& table,
+                     const std::string& inputPath, ProcessedFile& processed) {
+  FileHandle file = openForWriting(processed.name);
+  if (!file.isOpen() || fileIdentity(file) != turn.identity) return Written::kCannotCreate;
+  if (!truncateFile(file)) return Written::kCannotWrite;
+  const Written written = writeText(file, source, table, inputPath);
+  if (written != Written::kDone) return written;
+  if (!file.close()) return Written::kCannotWrite;  // the data may never have reached the disk
+  processed.identity = turn.identity;
+  processed.turn = std::move(turn.file);
+  processed.isWrittenInPlace = true;
+  return Written::kDone;
 }
 
 }  // namespace
 
 bool produceProcessedFile(const DefinitionTable& table, const std::string& inputPath,
-                          ProcessedFile& processed) {
-  FileHandle source = openSource(inputPath);
+                          std::string_view ancestors, ProcessedFile& processed) {
+  const FileHandle source = openSource(inputPath);
   if (!source.isOpen()) {
     report(Message::kCannotOpenInput, {inputPath});
     return false;
   }
-  const bool isLocked = lockSource(source, inputPath);
-  SourceReader reader(source);
-  if (!reader.start()) {
-    report(Message::kCannotReadInput, {inputPath});
-    return false;
-  }
   processed.name = inputPath + std::string(kProcessedSuffix);
-  if (!writeProcessedFile(processed.name, reader, table, inputPath, isLocked)) return false;
-  processed.source = std::move(source);
-  return true;
+  std::optional<Turn> turn = takeTurn(processed.name, inputPath, ancestors);
+  if (!turn.has_value()) return false;
+  Written written = Written::kCannotCreate;
+  {
+    WriteGuard guard;
+    written = writeNewFile(guard, *turn, source, table, inputPath, processed);
+    if (written == Written::kDone) return true;
+  }
+  // The new file is gone, and its room with it; the source is read again from its start.
+  if (written != Written::kFailed && canWriteInPlace(*turn, source) && rewindFile(source)) {
+    const WriteGuard guard;
+    written = writeInPlace(*turn, source, table, inputPath, processed);
+    if (written == Written::kDone) return true;
+  }
+  if (written != Written::kFailed) {
+    report(written == Written::kCannotCreate ? Message::kCannotCreateProcessed
+                                             : Message::kCannotWriteProcessed,
+           {processed.name});
+  }
+  // An empty file this run made to take the turn goes again.
+  if (turn->isCreated && fileIdentityAt(processed.name) == turn->identity) {
+    removeFile(processed.name);
+  }
+  return false;
 }
 
 }  // namespace kvowrapper

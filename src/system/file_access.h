@@ -40,23 +40,63 @@ class FileHandle {
 };
 
 // Opens the resource source for reading; on Windows sharing read, write and delete, so editors
-// and version control keep working while a run holds it. On POSIX the descriptor is inherited by
-// the compiler, which so keeps the source's lock until it exits.
+// and version control keep working while a run reads it.
 FileHandle openSource(const std::string& path);
 
-// Takes an exclusive advisory lock on the open source, waiting while another run holds it and
-// saying so once on standard error after about five seconds. False, at once, where the file
-// system has no locks. On Windows the lock covers a range past any data, so reads go on.
-bool lockSource(const FileHandle& source, const std::string& path);
+// Opens the regular file at `path` to hold a lock on it, without following a link or blocking on
+// a FIFO: on POSIX for reading and writing where the user may write it, else for reading; on
+// Windows for reading. Not open when nothing stands there (`isMissing`), something else does, or
+// it cannot be opened.
+FileHandle openRegularFile(const std::string& path, bool& isMissing);
+
+// Opens the existing file at `path` for writing, without following a link or emptying it.
+FileHandle openForWriting(const std::string& path);
+
+enum class LockResult { kLocked, kBusy, kUnavailable };
+
+// Takes the exclusive lock on `file` that gives a run its turn on the processed name; a reader
+// cannot take it. With `isWaiting`, waits while another process holds it, saying so once on
+// standard error after about five seconds (naming `source`, and a process that holds the lock
+// where the system tells); else kBusy at once. kUnavailable where the file system has no locks,
+// or where the lock in the way is a reader's, not a run's. On Windows the lock covers a range
+// past any data, so reading and writing go on; on POSIX it goes with the handle.
+LockResult lockFile(const FileHandle& file, bool isWaiting, const std::string& source);
+
+// What tells a file apart from every other on its machine while it exists; empty when `path`
+// names nothing (a link is not followed).
+std::string fileIdentity(const FileHandle& file);
+std::string fileIdentityAt(const std::string& path);
+
+// True when the open file has one name only.
+bool hasOneName(const FileHandle& file);
+
+// Empties an open file and sets its position to the start.
+bool truncateFile(const FileHandle& file);
+
+// Sets an open file's position to its start; false where it has none (a pipe).
+bool rewindFile(const FileHandle& file);
+
+// Gives `to` the permission bits of `from` (POSIX; Windows files have none).
+void copyPermissions(const FileHandle& from, const FileHandle& to);
+
+// Lets the open file, and with it its lock, pass to the compiler that replaces the wrapper on
+// POSIX. (On Windows the wrapper holds it while the compiler runs.)
+void passToCompiler(const FileHandle& file);
 
 // Bytes read into `buffer` (at most `size`): 0 at the end, -1 on an error.
 int64_t readSome(const FileHandle& file, char* buffer, size_t size);
 
 // Creates a new file (never an existing one, never through a link), writable, with mode 0666
-// less the umask.
+// less the umask. Not inherited by the compiler unless passed to it.
 FileHandle createNewFile(const std::string& path);
 
 bool writeAll(const FileHandle& file, const char* data, size_t size);
+
+// Ends the writing of the new file `written` at `path`: not open when the data may not have
+// reached the file system, as a failed close says; else a handle on the file fit to hold its lock
+// while the compiler reads it (on Windows one for reading, which a compiler that shares its input
+// for reading alone can open beside).
+FileHandle finishWriting(FileHandle written, const std::string& path);
 
 enum class ReplaceResult { kReplaced, kIsDirectory, kFailed };
 

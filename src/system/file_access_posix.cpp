@@ -1,16 +1,21 @@
 #include <fcntl.h>
-#include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include <array>
 #include <cerrno>
 #include <cstdio>
 #include <ctime>
+#include <filesystem>
+#include <fstream>
 
 #include "system/file_access.h"
 #include "system/messages.h"
 
 namespace kvowrapper {
+
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -30,28 +35,125 @@ bool FileHandle::close() {
   return ::close(static_cast<int>(std::exchange(native_, kNone))) == 0;
 }
 
-// No O_CLOEXEC: the descriptor, and with it the lock, passes to the compiler.
 FileHandle openSource(const std::string& path) {
-  return FileHandle(open(path.c_str(), O_RDONLY));  // NOLINT(cppcoreguidelines-pro-type-vararg)
+  return FileHandle(open(path.c_str(), O_RDONLY | O_CLOEXEC));  // NOLINT(*-vararg)
 }
 
-bool lockSource(const FileHandle& source, const std::string& path) {
+FileHandle openRegularFile(const std::string& path, bool& isMissing) {
+  constexpr int kFlags = O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
+  int opened = open(path.c_str(), O_RDWR | kFlags);  // NOLINT(*-vararg)
+  if (opened < 0 && (errno == EACCES || errno == EROFS || errno == ETXTBSY)) {
+    opened = open(path.c_str(), O_RDONLY | kFlags);  // NOLINT(*-vararg)
+  }
+  isMissing = opened < 0 && errno == ENOENT;
+  FileHandle file(opened);
+  struct stat status {};
+  if (!file.isOpen() || fstat(opened, &status) != 0 || !S_ISREG(status.st_mode)) return {};
+  return file;
+}
+
+FileHandle openForWriting(const std::string& path) {
+  return FileHandle(  // NOLINTNEXTLINE(*-vararg)
+      open(path.c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+}
+
+namespace {
+
+// A live process other than this one that holds a lock on `file`, from the lock lines Linux shows
+// for each open file under /proc; none where it cannot tell.
+std::optional<std::string> findLockHolder(const FileHandle& file) {
+  struct stat status {};
+  if (fstat(descriptor(file), &status) != 0) return std::nullopt;
+  std::array<char, 64> needle{};
+  std::snprintf(needle.data(), needle.size(), " %02x:%02x:%ju ", major(status.st_dev),
+                minor(status.st_dev), static_cast<uintmax_t>(status.st_ino));
+  const std::string self = std::to_string(getpid());
+  std::error_code error;
+  for (const auto& process : fs::directory_iterator("/proc", error)) {
+    const std::string pid = process.path().filename().string();
+    if (pid == self || pid.find_first_not_of("0123456789") != std::string::npos) continue;
+    for (const auto& open : fs::directory_iterator(process.path() / "fdinfo", error)) {
+      std::ifstream info(open.path());
+      for (std::string line; std::getline(info, line);) {
+        if (line.starts_with("lock:") && line.find(needle.data()) != std::string::npos) return pid;
+      }
+    }
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
+LockResult lockFile(const FileHandle& file, bool isWaiting, const std::string& source) {
   constexpr long kMillisecond = 1000000;
   constexpr long kWaitBeforeSaying = 5000;  // milliseconds
   long waited = 0;
   long interval = 1;
   for (;;) {
-    if (flock(descriptor(source), LOCK_EX | LOCK_NB) == 0) return true;
+    // An open-file-description lock: a write lock needs a descriptor open for writing, it stays
+    // with the descriptor through exec, and it is not dropped when the compiler closes a
+    // descriptor of its own on the file (as a process's record lock would be).
+    struct flock lock {};
+    lock.l_type = F_WRLCK;
+    lock.l_whence = SEEK_SET;
+    if (fcntl(descriptor(file), F_OFD_SETLK, &lock) == 0) return LockResult::kLocked;
     if (errno == EINTR) continue;
-    if (errno != EWOULDBLOCK) return false;  // no locks here: go on without
+    if (errno != EAGAIN && errno != EACCES) return LockResult::kUnavailable;  // no locks here
+    struct flock holder {};
+    holder.l_type = F_WRLCK;
+    holder.l_whence = SEEK_SET;
+    // Runs take write locks only: a read lock in the way is a reader's, who cannot stall a build.
+    if (fcntl(descriptor(file), F_OFD_GETLK, &holder) == 0 && holder.l_type == F_RDLCK) {
+      return LockResult::kUnavailable;
+    }
+    if (!isWaiting) return LockResult::kBusy;
     // Polled rather than blocking, so that the wait can be reported without touching signals.
     if (waited < kWaitBeforeSaying && waited + interval >= kWaitBeforeSaying) {
-      report(Message::kWaitingForLock, {path});
+      const auto pid = findLockHolder(file);
+      if (pid.has_value()) {
+        report(Message::kWaitingForLockHolder, {source, *pid});
+      } else {
+        report(Message::kWaitingForLock, {source});
+      }
     }
     pause(interval * kMillisecond);
     waited += interval;
     interval = interval < 32 ? interval * 2 : interval;
   }
+}
+
+std::string fileIdentity(const FileHandle& file) {
+  struct stat status {};
+  if (fstat(descriptor(file), &status) != 0) return {};
+  return std::to_string(status.st_dev) + ":" + std::to_string(status.st_ino);
+}
+
+std::string fileIdentityAt(const std::string& path) {
+  struct stat status {};
+  if (lstat(path.c_str(), &status) != 0) return {};
+  return std::to_string(status.st_dev) + ":" + std::to_string(status.st_ino);
+}
+
+bool hasOneName(const FileHandle& file) {
+  struct stat status {};
+  return fstat(descriptor(file), &status) == 0 && status.st_nlink == 1;
+}
+
+bool truncateFile(const FileHandle& file) {
+  return ftruncate(descriptor(file), 0) == 0 && rewindFile(file);
+}
+
+bool rewindFile(const FileHandle& file) {
+  return lseek(descriptor(file), 0, SEEK_SET) == 0;
+}
+
+void copyPermissions(const FileHandle& from, const FileHandle& to) {
+  struct stat status {};
+  if (fstat(descriptor(from), &status) == 0) fchmod(descriptor(to), status.st_mode & 07777);
+}
+
+void passToCompiler(const FileHandle& file) {
+  fcntl(descriptor(file), F_SETFD, 0);  // NOLINT(cppcoreguidelines-pro-type-vararg)
 }
 
 int64_t readSome(const FileHandle& file, char* buffer, size_t size) {
@@ -75,6 +177,13 @@ bool writeAll(const FileHandle& file, const char* data, size_t size) {
     size -= static_cast<size_t>(put);
   }
   return true;
+}
+
+FileHandle finishWriting(FileHandle written, const std::string& /*path*/) {
+  // Closing a duplicate reports what closing the file would (NFS writes back then), and keeps the
+  // descriptor, whose lock the compiler is to hold.
+  if (::close(dup(descriptor(written))) != 0) return {};
+  return written;
 }
 
 ReplaceResult replaceFile(const std::string& from, const std::string& to) {

@@ -55,7 +55,33 @@ FileHandle openSource(const std::string& path) {
                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 
-bool lockSource(const FileHandle& source, const std::string& path) {
+FileHandle openRegularFile(const std::string& path, bool& isMissing) {
+  // For reading only: a compiler that shares its input for reading alone must be able to open
+  // the processed file while this handle holds its lock.
+  HANDLE opened = CreateFileW(widePath(path).c_str(), GENERIC_READ,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  const DWORD error = GetLastError();
+  isMissing = opened == INVALID_HANDLE_VALUE &&
+              (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND);
+  FileHandle file = fromHandle(opened);
+  BY_HANDLE_FILE_INFORMATION information{};
+  if (!file.isOpen() || GetFileType(opened) != FILE_TYPE_DISK ||
+      !GetFileInformationByHandle(opened, &information) ||
+      (information.dwFileAttributes &
+       (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0) {
+    return {};
+  }
+  return file;
+}
+
+FileHandle openForWriting(const std::string& path) {
+  return fromHandle(CreateFileW(widePath(path).c_str(), GENERIC_WRITE,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+}
+
+LockResult lockFile(const FileHandle& file, bool isWaiting, const std::string& source) {
   constexpr DWORD kWaitBeforeSaying = 5000;  // milliseconds
   // The lock covers a byte far past any data, so that reading the file is never blocked.
   OVERLAPPED at{};
@@ -64,19 +90,62 @@ bool lockSource(const FileHandle& source, const std::string& path) {
   DWORD waited = 0;
   DWORD interval = 1;
   for (;;) {
-    if (LockFileEx(handleOf(source), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0,
+    if (LockFileEx(handleOf(file), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0,
                    &at)) {
-      return true;
+      return LockResult::kLocked;
     }
-    if (GetLastError() != ERROR_LOCK_VIOLATION) return false;  // no locks here: go on without
+    if (GetLastError() != ERROR_LOCK_VIOLATION) return LockResult::kUnavailable;
+    if (!isWaiting) return LockResult::kBusy;
     if (waited < kWaitBeforeSaying && waited + interval >= kWaitBeforeSaying) {
-      report(Message::kWaitingForLock, {path});
+      report(Message::kWaitingForLock, {source});
     }
     Sleep(interval);
     waited += interval;
     interval = interval < 32 ? interval * 2 : interval;
   }
 }
+
+namespace {
+
+std::string identityOf(HANDLE handle) {
+  BY_HANDLE_FILE_INFORMATION information{};
+  if (!GetFileInformationByHandle(handle, &information)) return {};
+  return std::to_string(information.dwVolumeSerialNumber) + ":" +
+         std::to_string(information.nFileIndexHigh) + ":" +
+         std::to_string(information.nFileIndexLow);
+}
+
+}  // namespace
+
+std::string fileIdentity(const FileHandle& file) {
+  return identityOf(handleOf(file));
+}
+
+std::string fileIdentityAt(const std::string& path) {
+  const FileHandle file = fromHandle(CreateFileW(
+      widePath(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+      OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  return file.isOpen() ? identityOf(handleOf(file)) : std::string();
+}
+
+bool hasOneName(const FileHandle& file) {
+  BY_HANDLE_FILE_INFORMATION information{};
+  return GetFileInformationByHandle(handleOf(file), &information) &&
+         information.nNumberOfLinks == 1;
+}
+
+bool truncateFile(const FileHandle& file) {
+  return rewindFile(file) && SetEndOfFile(handleOf(file));
+}
+
+bool rewindFile(const FileHandle& file) {
+  return GetFileType(handleOf(file)) == FILE_TYPE_DISK &&
+         SetFilePointerEx(handleOf(file), LARGE_INTEGER{}, nullptr, FILE_BEGIN);
+}
+
+void copyPermissions(const FileHandle& /*from*/, const FileHandle& /*to*/) {}
+
+void passToCompiler(const FileHandle& /*file*/) {}
 
 int64_t readSome(const FileHandle& file, char* buffer, size_t size) {
   DWORD got = 0;
@@ -101,6 +170,13 @@ bool writeAll(const FileHandle& file, const char* data, size_t size) {
     size -= put;
   }
   return true;
+}
+
+FileHandle finishWriting(FileHandle written, const std::string& path) {
+  bool isMissing = false;
+  FileHandle reader = openRegularFile(path, isMissing);
+  if (!written.close()) return {};
+  return reader;
 }
 
 ReplaceResult replaceFile(const std::string& from, const std::string& to) {

@@ -33,6 +33,10 @@ std::string_view textOf(Message message) {
       return "kvowrapper: out of memory\n";
     case Message::kWaitingForLock:
       return "kvowrapper: waiting for another run on %s\n";
+    case Message::kWaitingForLockHolder:
+      return "kvowrapper: waiting for another run on %s (process %s)\n";
+    case Message::kNestedRun:
+      return "kvowrapper: %s is already being processed by the run that started this one\n";
     case Message::kUnencodableValue:
       return "kvowrapper: the value of definition %s cannot be written in %s\n";
     case Message::kBatchArgument:

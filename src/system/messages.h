@@ -15,7 +15,9 @@ enum class Message {
   kCannotCreateProcessed,  // the processed name
   kCannotWriteProcessed,   // the processed name
   kOutOfMemory,
-  kWaitingForLock,    // the input path
+  kWaitingForLock,        // the input path
+  kWaitingForLockHolder,  // the input path, the process holding the turn
+  kNestedRun,             // the input path
   kUnencodableValue,  // the definition's name, the encoding
   kBatchArgument,     // the argument's position, the script
 };

@@ -2,19 +2,29 @@
 
 #include <string>
 
+#include "system/file_access.h"
+
 namespace kvowrapper {
 
-// Guards the writing of a new file. While it lives:
+// Guards the writing of the processed text, and owns the new file it creates. While it lives:
 // - an interrupt (SIGINT, SIGTERM, SIGHUP on POSIX; Ctrl+C or Ctrl+Break on Windows) removes the
-//   file and ends the wrapper by the same signal, unless the build had that signal ignored;
+//   new file and ends the wrapper by the same signal, unless the build had that signal ignored;
 // - a file-size limit makes writes fail instead of ending the wrapper.
-// When it goes, the signal dispositions the wrapper started with are back in place.
+// When it goes, it removes the new file unless it was kept, and the signal dispositions the
+// wrapper started with are back in place.
 class WriteGuard {
  public:
-  explicit WriteGuard(std::string newFile);
+  WriteGuard();
   WriteGuard(const WriteGuard&) = delete;
   WriteGuard& operator=(const WriteGuard&) = delete;
   ~WriteGuard();
+
+  // Creates a new file at `path` (see createNewFile) with interrupts held off, so that from the
+  // moment it exists it is the guard's to remove. At most one at a time.
+  FileHandle createNewFile(const std::string& path);
+
+  // The new file has been put in place, or removed: it is no longer the guard's.
+  void keepNewFile();
 
  private:
   std::string newFile_;

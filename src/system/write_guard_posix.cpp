@@ -9,23 +9,39 @@ namespace kvowrapper {
 
 namespace {
 
-// What the handlers need, set before they can run; they make async-signal-safe calls only.
-const char* gNewFile = nullptr;
+// What the handlers need; they make async-signal-safe calls only.
+const char* volatile gNewFile = nullptr;
 
 constexpr std::array kInterrupts = {SIGINT, SIGTERM, SIGHUP};
 constexpr std::array kGuarded = {SIGINT, SIGTERM, SIGHUP, SIGXFSZ};
 std::array<struct sigaction, kGuarded.size()> gPrevious{};
 
 extern "C" void onInterrupt(int signal) {
-  unlink(gNewFile);
+  if (gNewFile != nullptr) unlink(gNewFile);
   // SA_RESETHAND left the default action in place, and SA_NODEFER lets it act at once.
   raise(signal);
 }
 
+// Holds the interrupts off while it lives: one that comes meanwhile acts when it goes.
+class InterruptsHeld {
+ public:
+  InterruptsHeld() {
+    sigset_t interrupts;
+    sigemptyset(&interrupts);
+    for (const int signal : kInterrupts) sigaddset(&interrupts, signal);
+    sigprocmask(SIG_BLOCK, &interrupts, &previous_);
+  }
+  InterruptsHeld(const InterruptsHeld&) = delete;
+  InterruptsHeld& operator=(const InterruptsHeld&) = delete;
+  ~InterruptsHeld() { sigprocmask(SIG_SETMASK, &previous_, nullptr); }
+
+ private:
+  sigset_t previous_{};
+};
+
 }  // namespace
 
-WriteGuard::WriteGuard(std::string newFile) : newFile_(std::move(newFile)) {
-  gNewFile = newFile_.c_str();
+WriteGuard::WriteGuard() {
   for (size_t i = 0; i < kGuarded.size(); ++i) {
     sigaction(kGuarded[i], nullptr, &gPrevious[i]);
   }
@@ -42,7 +58,26 @@ WriteGuard::WriteGuard(std::string newFile) : newFile_(std::move(newFile)) {
   sigaction(SIGXFSZ, &action, nullptr);
 }
 
+FileHandle WriteGuard::createNewFile(const std::string& path) {
+  const InterruptsHeld held;
+  FileHandle file = kvowrapper::createNewFile(path);
+  if (file.isOpen()) {
+    newFile_ = path;
+    gNewFile = newFile_.c_str();
+  }
+  return file;
+}
+
+void WriteGuard::keepNewFile() {
+  const InterruptsHeld held;
+  gNewFile = nullptr;
+  newFile_.clear();
+}
+
 WriteGuard::~WriteGuard() {
+  const InterruptsHeld held;
+  if (!newFile_.empty()) removeFile(newFile_);
+  gNewFile = nullptr;
   for (size_t i = 0; i < kGuarded.size(); ++i) {
     sigaction(kGuarded[i], &gPrevious[i], nullptr);
   }

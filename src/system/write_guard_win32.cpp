@@ -9,24 +9,52 @@ namespace kvowrapper {
 
 namespace {
 
-// Set before the handler can run; it runs on a thread of its own.
+// The handler runs on a thread of its own; the lock keeps it from a file half made or let go.
+SRWLOCK gLock = SRWLOCK_INIT;
 const std::string* gNewFile = nullptr;
 
+class Held {
+ public:
+  Held() { AcquireSRWLockExclusive(&gLock); }
+  Held(const Held&) = delete;
+  Held& operator=(const Held&) = delete;
+  ~Held() { ReleaseSRWLockExclusive(&gLock); }
+};
+
 BOOL WINAPI onInterrupt(DWORD /*event*/) {
-  removeFile(*gNewFile);
+  const Held held;
+  if (gNewFile != nullptr) removeFile(*gNewFile);
   return FALSE;  // the default handling then ends the wrapper
 }
 
 }  // namespace
 
 // No file-size signal exists here, so only interrupts need a handler.
-WriteGuard::WriteGuard(std::string newFile) : newFile_(std::move(newFile)) {
-  gNewFile = &newFile_;
+WriteGuard::WriteGuard() {
   SetConsoleCtrlHandler(onInterrupt, TRUE);
+}
+
+FileHandle WriteGuard::createNewFile(const std::string& path) {
+  const Held held;
+  FileHandle file = kvowrapper::createNewFile(path);
+  if (file.isOpen()) {
+    newFile_ = path;
+    gNewFile = &newFile_;
+  }
+  return file;
+}
+
+void WriteGuard::keepNewFile() {
+  const Held held;
+  gNewFile = nullptr;
+  newFile_.clear();
 }
 
 WriteGuard::~WriteGuard() {
   SetConsoleCtrlHandler(onInterrupt, FALSE);
+  const Held held;
+  if (!newFile_.empty()) removeFile(newFile_);
+  gNewFile = nullptr;
 }
 
 }  // namespace kvowrapper
