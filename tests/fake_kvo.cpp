@@ -5,7 +5,10 @@
 // last argument) to the file named after "-fo", and exits with the status in FAKE_KVO_STATUS (0
 // when unset). Like a real compiler it resolves each `#include "FILE"` line against the
 // processed file's folder, then each folder given with -I DIR, and fails on one it cannot find.
-// On POSIX, FAKE_KVO_SIGNALS names a file for the dispositions of the signals the wrapper guards.
+// On POSIX, FAKE_KVO_SIGNALS names a file for the dispositions of the signals the wrapper guards;
+// FAKE_KVO_LEAVE names a gate for a process it leaves behind (its process id written to the
+// gate's name followed by ".pid"), which keeps the compiler's open files until the gate opens;
+// FAKE_KVO_NESTED is a command it runs (without passing that variable on), taking its status.
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -17,6 +20,9 @@
 #include <windows.h>
 #else
 #include <signal.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #endif
 
 namespace {
@@ -61,9 +67,26 @@ int main(int argc, char** argv) {
     }
   }
 #endif
-  if (const char* gate = std::getenv("FAKE_KVO_GATE")) {
+  auto waitForGate = [](const char* gate) {
     while (!std::ifstream(gate).good()) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  };
+#ifndef _WIN32
+  if (const char* gate = std::getenv("FAKE_KVO_LEAVE")) {
+    const pid_t child = fork();
+    if (child == 0) {
+      waitForGate(gate);
+      _exit(0);
+    }
+    std::ofstream(std::string(gate) + ".pid") << child;
   }
+  if (const char* command = std::getenv("FAKE_KVO_NESTED")) {
+    const std::string line = command;
+    unsetenv("FAKE_KVO_NESTED");
+    const int status = std::system(line.c_str());
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 1;
+  }
+#endif
+  if (const char* gate = std::getenv("FAKE_KVO_GATE")) waitForGate(gate);
   if (argc > 1) {
     const std::string source = argv[argc - 1];
     std::vector<std::string> folders = {source.substr(0, source.find_last_of("/\\") + 1)};

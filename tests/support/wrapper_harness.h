@@ -78,6 +78,7 @@ struct Invocation {
   rlim_t fileSizeLimit = RLIM_INFINITY;
   rlim_t memoryLimit = RLIM_INFINITY;
   std::vector<int> ignoredSignals = {};
+  uid_t user = 0;  // run as this user (when the tests run as root)
 };
 
 struct Outcome {
@@ -120,6 +121,7 @@ class WrapperTest : public ::testing::Test {
       const rlimit memory{r.memoryLimit, r.memoryLimit};
       setrlimit(RLIMIT_FSIZE, &files);
       setrlimit(RLIMIT_AS, &memory);
+      if (r.user != 0 && (setgid(r.user) != 0 || setuid(r.user) != 0)) _exit(122);
       if (chdir(work_.c_str()) == 0) execv(pointers[0], pointers.data());
       _exit(121);
     }
