@@ -2,8 +2,8 @@
 // that are pipes or devices, and what the compiler inherits.
 #include <fcntl.h>
 #include <pwd.h>
-#include <sys/mount.h>
 #include <signal.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -82,12 +82,13 @@ TEST_F(WrapperTest, WritesInPlaceWhereNoNewFileCanBe) {
     uid_t user;
   } cases[] = {
       {"folder the user may not write in",
-       [&] { return plant(work_ / "closed", user, fs::perms::owner_all | fs::perms::others_read |
-                                                      fs::perms::others_exec); },
+       [&] {
+         return plant(work_ / "closed", user,
+                      fs::perms::owner_all | fs::perms::others_read | fs::perms::others_exec);
+       },
        user},
       {"sticky folder",
-       [&] { return plant(work_ / "sticky", 0, fs::perms::all | fs::perms::sticky_bit); },
-       user},
+       [&] { return plant(work_ / "sticky", 0, fs::perms::all | fs::perms::sticky_bit); }, user},
       {"mount point",
        [&] {
          const fs::path folder = plant(work_ / "mount", 0, fs::perms::all);
@@ -102,7 +103,8 @@ TEST_F(WrapperTest, WritesInPlaceWhereNoNewFileCanBe) {
       {"room for one copy",
        [&] {
          fs::create_directory(work_ / "small");
-         if (mount("tmpfs", (work_ / "small").c_str(), "tmpfs", 0, "size=128k") != 0) return fs::path();
+         if (mount("tmpfs", (work_ / "small").c_str(), "tmpfs", 0, "size=128k") != 0)
+           return fs::path();
          return plant(work_ / "small", 0, fs::perms::all);
        },
        0},
@@ -275,8 +277,9 @@ TEST_F(WrapperTest, GoesOnWithoutALockWhereNoneCanBeHad) {
 #else
   writeFile(work_ / "s.rsrc", "{V}");
   for (const char* value : {"a", "b"}) {
-    const Outcome result = run({{kCompiler, "kvo", std::string("-DV=") + value, "s.rsrc"},
-                                {"LD_PRELOAD=" NO_LOCKS_LIBRARY, "ASAN_OPTIONS=verify_asan_link_order=0"}});
+    const Outcome result =
+        run({{kCompiler, "kvo", std::string("-DV=") + value, "s.rsrc"},
+             {"LD_PRELOAD=" NO_LOCKS_LIBRARY, "ASAN_OPTIONS=verify_asan_link_order=0"}});
     EXPECT_EQ(result.status, 0);
     EXPECT_EQ(result.errors, "");
     EXPECT_EQ(readFile(work_ / "s.rsrc-processed.rsrc"), value);

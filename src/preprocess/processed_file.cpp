@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <bit>
-#include <new>
 #include <cstdint>
+#include <new>
 #include <optional>
 #include <random>
 #include <string_view>
@@ -198,12 +198,12 @@ std::optional<Turn> takeTurn(const std::string& name, const std::string& inputPa
       if (!turn.isCreated && !fileIdentityAt(name).empty()) continue;  // made meanwhile
     }
     if (!turn.file.isOpen()) return turn;
-    turn.identity = fileIdentity(turn.file);
-    if (isListed(ancestors, turn.identity)) {
+    if (isListed(ancestors, fileIdentity(turn.file))) {
       report(Message::kNestedRun, {inputPath});
       return std::nullopt;
     }
-    turn.isHeld = lockFile(turn.file, true, inputPath) == LockResult::kLocked;
+    turn.isHeld = lockFile(turn.file, name, true, inputPath) == LockResult::kLocked;
+    turn.identity = fileIdentity(turn.file);
     if (!turn.isHeld || fileIdentityAt(name) == turn.identity) return turn;
   }
 }
@@ -233,8 +233,8 @@ std::string temporaryNameFor(const std::string& processedName, bool isFixed) {
 // holds locked.
 bool removeStray(const std::string& name) {
   bool isMissing = false;
-  const FileHandle stray = openRegularFile(name, isMissing);
-  if (!stray.isOpen() || lockFile(stray, false, name) != LockResult::kLocked) return false;
+  FileHandle stray = openRegularFile(name, isMissing);
+  if (!stray.isOpen() || lockFile(stray, name, false, name) != LockResult::kLocked) return false;
   removeFile(name);
   return true;
 }
@@ -258,7 +258,7 @@ FileHandle createTemporary(WriteGuard& guard, const std::string& processedName, 
 
 // Writes the processed text into a new file and puts it in place, locked first where the turn is
 // held, so that the turn never lapses; `processed.turn` then holds it.
-Written writeNewFile(WriteGuard& guard, const Turn& turn, const FileHandle& source,
+Written writeNewFile(WriteGuard& guard, Turn& turn, const FileHandle& source,
                      const DefinitionTable& table, const std::string& inputPath,
                      ProcessedFile& processed) {
   std::string temporary;
@@ -269,10 +269,10 @@ Written writeNewFile(WriteGuard& guard, const Turn& turn, const FileHandle& sour
   if (written != Written::kDone) return written;
   FileHandle holder = finishWriting(std::move(file), temporary);
   if (!holder.isOpen() ||
-      (turn.isHeld && lockFile(holder, false, inputPath) != LockResult::kLocked)) {
+      (turn.isHeld && lockFile(holder, temporary, false, inputPath) != LockResult::kLocked)) {
     return Written::kCannotWrite;
   }
-  if (replaceFile(temporary, processed.name) != ReplaceResult::kReplaced) {
+  if (replaceFile(temporary, processed.name, turn.file) != ReplaceResult::kReplaced) {
     return Written::kCannotCreate;
   }
   guard.keepNewFile();
@@ -299,7 +299,7 @@ Written writeInPlace(Turn& turn, const FileHandle& source, const DefinitionTable
   const Written written = writeText(file, source, table, inputPath);
   if (written != Written::kDone) return written;
   if (!file.close()) return Written::kCannotWrite;  // the data may never have reached the disk
-  processed.identity = turn.identity;
+  processed.identity = fileIdentity(turn.file);
   processed.turn = std::move(turn.file);
   processed.isWrittenInPlace = true;
   return Written::kDone;

@@ -54,16 +54,19 @@ FileHandle openForWriting(const std::string& path);
 
 enum class LockResult { kLocked, kBusy, kUnavailable };
 
-// Takes the exclusive lock on `file` that gives a run its turn on the processed name; a reader
-// cannot take it. With `isWaiting`, waits while another process holds it, saying so once on
-// standard error after about five seconds (naming `source`, and a process that holds the lock
-// where the system tells); else kBusy at once. kUnavailable where the file system has no locks,
-// or where the lock in the way is a reader's, not a run's. On Windows the lock covers a range
-// past any data, so reading and writing go on; on POSIX it goes with the handle.
-LockResult lockFile(const FileHandle& file, bool isWaiting, const std::string& source);
+// Takes the exclusive lock on `file`, the file at `path`, that gives a run its turn on the
+// processed name; a reader cannot take it. With `isWaiting`, waits while another process holds
+// it, saying so once on standard error after about five seconds (naming `source`, and a process
+// that holds the lock where the system tells); else kBusy at once. kUnavailable where the file
+// system has no locks, or where the lock in the way is a reader's, not a run's. On POSIX it is a
+// lock on the open file, which goes with the handle. On Windows, where an open file cannot be
+// replaced, it is a mutex named after the file's full path, held until the wrapper ends; the
+// file is closed while it waits and opened at `path` again after.
+LockResult lockFile(FileHandle& file, const std::string& path, bool isWaiting,
+                    const std::string& source);
 
-// What tells a file apart from every other on its machine while it exists; empty when `path`
-// names nothing (a link is not followed).
+// What tells a file apart from every other on its machine, as long as it is not written; empty
+// when `path` names nothing (a link is not followed).
 std::string fileIdentity(const FileHandle& file);
 std::string fileIdentityAt(const std::string& path);
 
@@ -102,8 +105,10 @@ enum class ReplaceResult { kReplaced, kIsDirectory, kFailed };
 
 // Puts the file `from` in place under `to` in one step: `to` holds either its old content or the
 // new one, whole. Whatever was at `to` (a file, a link, a FIFO) is replaced, never written
-// through; a directory there is left alone.
-ReplaceResult replaceFile(const std::string& from, const std::string& to);
+// through; a directory there is left alone. `openAtTo`, the caller's handle on the file at `to`
+// if any, is closed: once it is replaced on POSIX, so that its lock holds until then; before
+// trying on Windows, where an open file cannot be replaced.
+ReplaceResult replaceFile(const std::string& from, const std::string& to, FileHandle& openAtTo);
 
 // Removes a file; whether that works is not looked at.
 void removeFile(const std::string& path);

@@ -84,7 +84,8 @@ std::optional<std::string> findLockHolder(const FileHandle& file) {
 
 }  // namespace
 
-LockResult lockFile(const FileHandle& file, bool isWaiting, const std::string& source) {
+LockResult lockFile(FileHandle& file, const std::string& /*path*/, bool isWaiting,
+                    const std::string& source) {
   constexpr long kMillisecond = 1000000;
   constexpr long kWaitBeforeSaying = 5000;  // milliseconds
   long waited = 0;
@@ -122,16 +123,25 @@ LockResult lockFile(const FileHandle& file, bool isWaiting, const std::string& s
   }
 }
 
+namespace {
+
+// The file's device and inode, and the time it was last written, since a removed file's inode
+// number is soon given to another.
+std::string identityOf(const struct stat& status) {
+  return std::to_string(status.st_dev) + ":" + std::to_string(status.st_ino) + ":" +
+         std::to_string(status.st_mtim.tv_sec) + "." + std::to_string(status.st_mtim.tv_nsec);
+}
+
+}  // namespace
+
 std::string fileIdentity(const FileHandle& file) {
   struct stat status {};
-  if (fstat(descriptor(file), &status) != 0) return {};
-  return std::to_string(status.st_dev) + ":" + std::to_string(status.st_ino);
+  return fstat(descriptor(file), &status) == 0 ? identityOf(status) : std::string();
 }
 
 std::string fileIdentityAt(const std::string& path) {
   struct stat status {};
-  if (lstat(path.c_str(), &status) != 0) return {};
-  return std::to_string(status.st_dev) + ":" + std::to_string(status.st_ino);
+  return lstat(path.c_str(), &status) == 0 ? identityOf(status) : std::string();
 }
 
 bool hasOneName(const FileHandle& file) {
@@ -186,7 +196,9 @@ FileHandle finishWriting(FileHandle written, const std::string& /*path*/) {
   return written;
 }
 
-ReplaceResult replaceFile(const std::string& from, const std::string& to) {
+namespace {
+
+ReplaceResult replace(const std::string& from, const std::string& to) {
   struct stat existing {};
   if (lstat(to.c_str(), &existing) != 0) {
     return rename(from.c_str(), to.c_str()) == 0 ? ReplaceResult::kReplaced
@@ -205,6 +217,14 @@ ReplaceResult replaceFile(const std::string& from, const std::string& to) {
   }
   if (rename(from.c_str(), to.c_str()) == 0) return ReplaceResult::kReplaced;
   return errno == EISDIR ? ReplaceResult::kIsDirectory : ReplaceResult::kFailed;
+}
+
+}  // namespace
+
+ReplaceResult replaceFile(const std::string& from, const std::string& to, FileHandle& openAtTo) {
+  const ReplaceResult result = replace(from, to);
+  if (result == ReplaceResult::kReplaced) openAtTo.close();
+  return result;
 }
 
 void removeFile(const std::string& path) {

@@ -1,5 +1,6 @@
 #include <windows.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <string>
 
@@ -68,8 +69,8 @@ FileHandle openRegularFile(const std::string& path, bool& isMissing) {
   BY_HANDLE_FILE_INFORMATION information{};
   if (!file.isOpen() || GetFileType(opened) != FILE_TYPE_DISK ||
       !GetFileInformationByHandle(opened, &information) ||
-      (information.dwFileAttributes &
-       (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0) {
+      (information.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) !=
+          0) {
     return {};
   }
   return file;
@@ -81,28 +82,48 @@ FileHandle openForWriting(const std::string& path) {
                                 OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
 }
 
-LockResult lockFile(const FileHandle& file, bool isWaiting, const std::string& source) {
+namespace {
+
+// The name of the mutex that stands for the lock on a file: its full path as the file system
+// spells it (whatever link or spelling opened it), hashed to fit a name. Global, so that runs in
+// other sessions wait for it too; local where that is refused.
+std::wstring mutexNameFor(HANDLE file) {
+  std::wstring path(GetFinalPathNameByHandleW(file, nullptr, 0, FILE_NAME_NORMALIZED), L'\0');
+  path.resize(GetFinalPathNameByHandleW(file, path.data(), static_cast<DWORD>(path.size()),
+                                        FILE_NAME_NORMALIZED));
+  if (path.empty()) return {};
+  uint64_t hash = 14695981039346656037ULL;  // FNV-1a
+  for (const wchar_t unit : path) hash = (hash ^ static_cast<uint16_t>(unit)) * 1099511628211ULL;
+  return L"kvowrapper-" + std::to_wstring(hash);
+}
+
+}  // namespace
+
+LockResult lockFile(FileHandle& file, const std::string& path, bool isWaiting,
+                    const std::string& source) {
   constexpr DWORD kWaitBeforeSaying = 5000;  // milliseconds
-  // The lock covers a byte far past any data, so that reading the file is never blocked.
-  OVERLAPPED at{};
-  at.Offset = 0;
-  at.OffsetHigh = 0x7FFFFFFF;
-  DWORD waited = 0;
-  DWORD interval = 1;
-  for (;;) {
-    if (LockFileEx(handleOf(file), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0,
-                   &at)) {
-      return LockResult::kLocked;
-    }
-    if (GetLastError() != ERROR_LOCK_VIOLATION) return LockResult::kUnavailable;
-    if (!isWaiting) return LockResult::kBusy;
-    if (waited < kWaitBeforeSaying && waited + interval >= kWaitBeforeSaying) {
+  const std::wstring name = mutexNameFor(handleOf(file));
+  if (name.empty()) return LockResult::kUnavailable;
+  HANDLE mutex = CreateMutexW(nullptr, FALSE, (L"Global\\" + name).c_str());
+  if (mutex == nullptr) mutex = CreateMutexW(nullptr, FALSE, (L"Local\\" + name).c_str());
+  if (mutex == nullptr) return LockResult::kUnavailable;
+  // Held until the wrapper ends, which lets it go whatever way it ends; the handle is never
+  // inherited, so nothing the compiler leaves behind holds it.
+  DWORD waited = WaitForSingleObject(mutex, 0);
+  if (waited == WAIT_TIMEOUT && isWaiting) {
+    // The run that holds the turn will replace the file, which it cannot while it is open here.
+    file.close();
+    waited = WaitForSingleObject(mutex, kWaitBeforeSaying);
+    if (waited == WAIT_TIMEOUT) {
       report(Message::kWaitingForLock, {source});
+      waited = WaitForSingleObject(mutex, INFINITE);
     }
-    Sleep(interval);
-    waited += interval;
-    interval = interval < 32 ? interval * 2 : interval;
+    bool isMissing = false;
+    file = openRegularFile(path, isMissing);
   }
+  if (waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED) return LockResult::kLocked;
+  CloseHandle(mutex);
+  return waited == WAIT_TIMEOUT ? LockResult::kBusy : LockResult::kUnavailable;
 }
 
 namespace {
@@ -110,9 +131,12 @@ namespace {
 std::string identityOf(HANDLE handle) {
   BY_HANDLE_FILE_INFORMATION information{};
   if (!GetFileInformationByHandle(handle, &information)) return {};
+  // The time it was last written too, since a removed file's index may be given to another.
   return std::to_string(information.dwVolumeSerialNumber) + ":" +
          std::to_string(information.nFileIndexHigh) + ":" +
-         std::to_string(information.nFileIndexLow);
+         std::to_string(information.nFileIndexLow) + ":" +
+         std::to_string(information.ftLastWriteTime.dwHighDateTime) + "." +
+         std::to_string(information.ftLastWriteTime.dwLowDateTime);
 }
 
 }  // namespace
@@ -179,7 +203,8 @@ FileHandle finishWriting(FileHandle written, const std::string& path) {
   return reader;
 }
 
-ReplaceResult replaceFile(const std::string& from, const std::string& to) {
+ReplaceResult replaceFile(const std::string& from, const std::string& to, FileHandle& openAtTo) {
+  openAtTo.close();
   const std::wstring target = widePath(to);
   const DWORD attributes = GetFileAttributesW(target.c_str());
   if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&

@@ -18,8 +18,8 @@ enum class Message {
   kWaitingForLock,        // the input path
   kWaitingForLockHolder,  // the input path, the process holding the turn
   kNestedRun,             // the input path
-  kUnencodableValue,  // the definition's name, the encoding
-  kBatchArgument,     // the argument's position, the script
+  kUnencodableValue,      // the definition's name, the encoding
+  kBatchArgument,         // the argument's position, the script
 };
 
 // The text of `message` with `subjects` put in place of its %s marks, in order.
