@@ -1,21 +1,12 @@
 // What a build sees of one run: the compiler's argument vector, statuses, messages, files.
-#include <fcntl.h>
-#include <signal.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <gtest/gtest.h>
-
-#include <cstdlib>
-#include <filesystem>
-#include <functional>
-#include <string>
-
 #include "wrapper_harness.h"
 
 namespace e2e {
 namespace {
+
+const std::string kUsage =
+    "usage: call kvowrapper instead of kvo.\n"
+    "(the first parameter must tell me where the real kvo.exe is.)\n";
 
 TEST_F(WrapperTest, HandsOverTheProcessedSource) {
   const std::string big(1000, 'v');
@@ -118,9 +109,6 @@ TEST_F(WrapperTest, CompilerStatusComesBack) {
 
 // Only a lone --version or --help is answered on standard output; everything else is a run.
 TEST_F(WrapperTest, AnswersVersionAndHelpAlone) {
-  const std::string usage =
-      "usage: call kvowrapper instead of kvo.\n"
-      "(the first parameter must tell me where the real kvo.exe is.)\n";
   struct Case {
     Strings arguments;
     int64_t status;
@@ -129,7 +117,7 @@ TEST_F(WrapperTest, AnswersVersionAndHelpAlone) {
   };
   const Case cases[] = {
       {{"--version"}, 0, "kvowrapper " KVOWRAPPER_VERSION "\n", ""},
-      {{"-h"}, 1, "", usage},
+      {{"-h"}, 1, "", kUsage},
       {{"--version", "x"}, 1, "", "kvowrapper: you never specified an input file\n"},
   };
   for (const auto& c : cases) {
@@ -146,9 +134,6 @@ TEST_F(WrapperTest, AnswersVersionAndHelpAlone) {
 }
 
 TEST_F(WrapperTest, FailuresLeaveNoFile) {
-  const std::string usage =
-      "usage: call kvowrapper instead of kvo.\n"
-      "(the first parameter must tell me where the real kvo.exe is.)\n";
   writeFile(work_ / "x.rsrc", "text");
   writeFile(work_ / "big.rsrc", std::string(size_t{1} << 20, 'x'));
   fs::create_directory(work_ / "dir.rsrc");
@@ -170,8 +155,8 @@ TEST_F(WrapperTest, FailuresLeaveNoFile) {
     bool isRun = true;
   };
   const Case cases[] = {
-      {{{}}, usage},
-      {{{"x.rsrc"}}, usage},
+      {{{}}, kUsage},
+      {{{"x.rsrc"}}, kUsage},
       {{{kCompiler, "kvo", "-DA=1"}}, "kvowrapper: you never specified an input file\n"},
       {{{kCompiler, "kvo", "./sub/../missing.rsrc"}},
        "kvowrapper: unable to open input file ./sub/../missing.rsrc\n"},

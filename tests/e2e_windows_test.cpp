@@ -1,17 +1,4 @@
 // What only Windows has: batch compilers and the job that ends the compiler with the wrapper.
-#include <fcntl.h>
-#include <signal.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <gtest/gtest.h>
-
-#include <cstdlib>
-#include <filesystem>
-#include <functional>
-#include <string>
-
 #include "wrapper_harness.h"
 
 namespace e2e {

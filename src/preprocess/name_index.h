@@ -37,6 +37,13 @@ class NameIndex {
     return (hash + static_cast<Hash>(unit) + 1) * kMultiplier;
   }
 
+  // The hash of a whole name, as a walk back over it makes it.
+  static Hash hashOf(Text<Unit> name) {
+    Hash hash = kEmptyName;
+    for (auto unit = name.rbegin(); unit != name.rend(); ++unit) hash = extend(hash, *unit);
+    return hash;
+  }
+
   // The definitions must outlive the index; of two with one name, the later counts.
   explicit NameIndex(const std::vector<Definition<Unit>>& definitions) {
     while (slots_.size() < 2 * definitions.size()) slots_.resize(2 * slots_.size());
@@ -44,9 +51,7 @@ class NameIndex {
     for (const Definition<Unit>& definition : definitions) {
       // A reference's name runs to the first closing brace, so a name holding one never matches.
       if (definition.name.find(Unit('}')) != std::basic_string<Unit>::npos) continue;
-      Hash hash = kEmptyName;
-      for (auto unit = definition.name.rbegin(); unit != definition.name.rend(); ++unit)
-        hash = extend(hash, *unit);
+      const Hash hash = hashOf(definition.name);
       size_t slot = slotOf(hash);
       while (slots_[slot].definition != nullptr && slots_[slot].definition->name != definition.name)
         slot = (slot + 1) & (slots_.size() - 1);
