@@ -6,7 +6,7 @@
 namespace kvowrapper {
 namespace {
 
-// How each argument is taken (a definition's own rules are fuzzed against a model).
+// How each argument is taken.
 TEST(Arguments, AreSortedIntoSourcesAndDefinitions) {
   struct Case {
     const char* text;

@@ -6,55 +6,89 @@
 #include <string>
 
 #include "system/windows_path.h"
+#include "windows_model.h"
 
 namespace kvowrapper {
 namespace {
 
-// What the Windows runtime splits back into the original; the end-to-end tests under Wine check
-// the same against a real runtime.
-TEST(QuoteWindowsArgument, QuotesByTheRuntimeRules) {
-  struct Case {
-    std::string in;
-    std::string expected;
-  };
-  const Case cases[] = {
-      {"", R"("")"},
-      {"two words", R"("two words")"},
-      {R"(say "hi")", R"("say \"hi\"")"},
-      {R"(C:\dir\)", R"("C:\dir\\")"},
-      {R"(a\"b)", R"("a\\\"b")"},
-      {R"(a\\"b)", R"("a\\\\\"b")"},
-      {R"(\\server\share\)", R"("\\server\share\\")"},
-  };
-  for (const auto& c : cases) EXPECT_EQ(quoteWindowsArgument(c.in), c.expected) << c.in;
-  const char* vector[] = {"kvo", "a b", nullptr};
-  EXPECT_EQ(buildWindowsCommandLine(vector), R"("kvo" "a b")");
+// Arguments that a careless command line lets loose: each alone and inside a longer argument,
+// read back by the model of how Windows reads the lines the launcher builds, for an ordinary
+// program, for a batch file run through cmd, and for a program a batch file hands %* to.
+TEST(CommandLines, AreReadBackExactlyAndRunNothing) {
+  const std::vector<std::string> hostile = {"&calc&",
+                                            R"("&calc&")",
+                                            R"(\"&calc)",
+                                            R"(a\\"&calc)",
+                                            R"(^"&calc)",
+                                            R"("^&calc)",
+                                            R"(a b"&calc&"c)",
+                                            R"("""&calc)",
+                                            R"(\\\")",
+                                            "!CD!",
+                                            R"(tr\)",
+                                            R"(\\)",
+                                            "",
+                                            "&",
+                                            "|",
+                                            "<",
+                                            ">",
+                                            "(",
+                                            ")",
+                                            "@",
+                                            ",",
+                                            ";",
+                                            "=",
+                                            "\t",
+                                            R"(a\"b)",
+                                            R"(C:\dir\)",
+                                            "two words"};
+  std::vector<std::string> arguments;
+  for (const auto& piece : hostile) {
+    arguments.push_back(piece);
+    arguments.push_back("x" + piece + "y");
+  }
+  for (const auto& argument : arguments) {
+    const std::vector<std::string> expected = {R"(C:\tools\)", argument, "-fo", "out.res"};
+    std::vector<const char*> vector;
+    for (const auto& entry : expected) vector.push_back(entry.c_str());
+    vector.push_back(nullptr);
+
+    const auto line = buildWindowsCommandLine(vector.data());
+    ASSERT_TRUE(line.has_value());
+    EXPECT_EQ(windows_model::splitCommandLine(*line), expected) << *line;
+
+    size_t refused = 99;
+    const auto batch = buildBatchCommandLine(R"(C:\Windows\system32\cmd.exe)", R"(C:\b\kvo.bat)",
+                                             vector.data() + 1, refused);
+    ASSERT_TRUE(batch.has_value()) << argument;
+    const auto command = windows_model::readCmdCommand(*batch);
+    ASSERT_TRUE(command.has_value()) << *batch;
+    const auto [script, rest] = windows_model::splitScript(*command);
+    EXPECT_EQ(script, R"(C:\b\kvo.bat)");
+    // The shim most batch compilers are: @"C:\x\kvo.exe" %*
+    auto shimmed = windows_model::splitCommandLine(R"("C:\x\kvo.exe" )" + rest);
+    shimmed.front() = expected.front();
+    EXPECT_EQ(shimmed, expected) << *batch;
+  }
 }
 
-// Everything cmd could read as an operator stays inside quotes; what it would expand is refused.
-TEST(BuildBatchCommandLine, QuotesForCmdAndRefusesWhatItExpands) {
+// What no line can pass: a program name holding a quote (the runtime reads the name up to the
+// next one), and for a batch file, what cmd expands or ends a line at.
+TEST(CommandLines, RefuseWhatCannotBePassed) {
+  const char* injected[] = {R"(x" -fo evil.res "y)", "-fo", "out.res", nullptr};
+  EXPECT_EQ(buildWindowsCommandLine(injected), std::nullopt);
   struct Case {
     std::vector<const char*> arguments;
-    std::optional<std::string> expected;
-    size_t refused = 0;
+    size_t refused;
   };
-  const std::string head = R"("C:\cmd.exe" /d /v:off /c ""C:\b\kvo.bat")";
   const Case cases[] = {
-      {{"-DA=1", "a b", ""}, head + R"( "-DA=1" "a b" """)"},
-      {{R"(a"&echo X&")", "!x!", "^|<>"}, head + R"( "a""&echo X&""" "!x!" "^|<>"")"},
-      {{"ok", "%PATH%"}, std::nullopt, 1},
-      {{"line\nbreak"}, std::nullopt, 0},
-      {{"ok", "ok", "a\rb"}, std::nullopt, 2},
-  };
+      {{"ok", "%CD%"}, 1}, {{"%%CD%%"}, 0}, {{"line\nbreak"}, 0}, {{"ok", "ok", "a\rb"}, 2}};
   for (auto c : cases) {
     c.arguments.push_back(nullptr);
     size_t refused = 99;
-    EXPECT_EQ(
-        buildBatchCommandLine(R"(C:\cmd.exe)", R"(C:\b\kvo.bat)", c.arguments.data(), refused),
-        c.expected);
-    if (!c.expected) {
-      EXPECT_EQ(refused, c.refused);
-    }
+    EXPECT_EQ(buildBatchCommandLine("cmd.exe", "kvo.bat", c.arguments.data(), refused),
+              std::nullopt);
+    EXPECT_EQ(refused, c.refused);
   }
   EXPECT_TRUE(isBatchFile("kvo.BAT"));
   EXPECT_TRUE(isBatchFile(R"(C:\x\kvo.cmd)"));
@@ -62,9 +96,9 @@ TEST(BuildBatchCommandLine, QuotesForCmdAndRefusesWhatItExpands) {
 }
 
 TEST(FindWindowsProgram, SearchesAsTheRuntimeDoes) {
-  const std::set<std::string> files = {"kvo.exe",          "tool.bat",       R"(C:\bin\kvo.cmd)",
-                                       R"(C:\bin\rc.exe)", R"(D:\x\rc.com)", "sub/kvo.com",
-                                       R"(D:\x\plain)"};
+  const std::set<std::string> files = {"kvo.exe",          "tool.bat",         R"(C:\bin\kvo.cmd)",
+                                       R"(C:\bin\rc.exe)", R"(D:\x\rc.com)",   "sub/kvo.com",
+                                       R"(D:\x\plain)",    R"(C:\p q;r\k.exe)"};
   auto exists = [&](const std::string& path) { return files.count(path) > 0; };
   struct Case {
     std::string name;
@@ -80,36 +114,31 @@ TEST(FindWindowsProgram, SearchesAsTheRuntimeDoes) {
       {"sub/kvo", R"(C:\bin)", "sub/kvo.com"},
       {R"(sub\rc)", R"(C:\bin)", std::nullopt},  // a directory: no PATH search
       {"missing", R"(C:\bin)", std::nullopt},
+      // Quotes anywhere in an entry go, and keep a semicolon inside them.
+      {"k", R"(;"C:\p q;r";C:\bin)", R"(C:\p q;r\k.exe)"},
+      {"rc", R"(C:\"bi"n)", R"(C:\bin\rc.exe)"},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(findWindowsProgram(c.name, c.path, exists), c.expected) << c.name;
   }
 }
 
-TEST(ExtendedLengthPath, MakesLongPathsAbsoluteAndLiteral) {
-  const std::string cwd = R"(C:\work)";
-  const std::string deep = std::string(R"(C:\work\)") + std::string(250, 'd');
-  const std::string name(300, 'n');
+TEST(ExtendedLengthPath, PrefixesLongFullPaths) {
+  const std::u16string name(250, u'n');
   struct Case {
-    std::string path;
-    std::string currentDirectory;
-    std::string expected;
+    std::u16string path;
+    std::u16string expected;
   };
   const Case cases[] = {
-      {"a.rsrc", cwd, "a.rsrc"},
-      {R"(C:\x\..\a.rsrc)", cwd, R"(C:\x\..\a.rsrc)"},
-      {name, cwd, R"(\\?\C:\work\)" + name},
-      {"sub/./x/../" + name, cwd, R"(\\?\C:\work\sub\)" + name},
-      {"a.rsrc", deep, R"(\\?\)" + deep + R"(\a.rsrc)"},
-      {"../a.rsrc", deep, R"(\\?\C:\work\a.rsrc)"},
-      {R"(D:/y/)" + name, cwd, R"(\\?\D:\y\)" + name},
-      {R"(\)" + name, cwd, R"(\\?\C:\)" + name},
-      {R"(\\server\share\)" + name, cwd, R"(\\?\UNC\server\share\)" + name},
-      {R"(\\?\C:\as\is)", cwd, R"(\\?\C:\as\is)"},
+      {u"C:\\a.rsrc", u"C:\\a.rsrc"},
+      {u"C:\\" + name + u"\\a.rsrc", u"\\\\?\\C:\\" + name + u"\\a.rsrc"},
+      {u"\\\\srv\\share\\" + name, u"\\\\?\\UNC\\srv\\share\\" + name},
+      {u"\\\\.\\C:\\" + name + name, u"\\\\?\\C:\\" + name + name},
+      {u"\\\\?\\C:\\as\\is", u"\\\\?\\C:\\as\\is"},
+      // 259 UTF-16 units, but more UTF-8 bytes: still short.
+      {u"C:\\" + std::u16string(256, u'\u00E9'), u"C:\\" + std::u16string(256, u'\u00E9')},
   };
-  for (const auto& c : cases) {
-    EXPECT_EQ(extendedLengthPath(c.path, c.currentDirectory), c.expected) << c.path;
-  }
+  for (const auto& c : cases) EXPECT_EQ(extendedLengthPath(c.path), c.expected);
 }
 
 }  // namespace

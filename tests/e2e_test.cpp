@@ -27,12 +27,12 @@ TEST_F(WrapperTest, HandsOverTheProcessedSource) {
        "V \"{VERSION}\" \\\r\n  \"/{ROOT}\" {UNDEFINED}\r\n",
        {"kvo", "-DVERSION=2", "-DROOT=C:\\src", "app.rsrc"},
        "V \"2/C:/src\" {UNDEFINED}\r\n"},
-      {"a.rsrc", "{A}{B}{C}{}", {"-DA=1", "a.rsrc"}, "1{B}{C}{}"},
+      {"a.rsrc", "{A}{B}{C}{}", {"-DA=0", "-DA=1", "a.rsrc"}, "1{B}{C}{}"},  // the last counts
       {"a.rsrc", "{A}{B}{C}{}", {"a.rsrc", "-DA=1"}, "1{B}{C}{}"},
       {"a.rsrc",
-       "{A}{B}{C}{}",
-       {"kvo", "-DA", "-DB=1,2", "-dC=1", "-D=e", "/x", "a.rsrc"},
-       "{A}{B}{C}e"},
+       "{A}{B}{C}{}{D}",
+       {"kvo", "-DA", "-DB=1,2", "-dC=1", "-D=e", "/x", "-DD=b=c", "a.rsrc"},
+       "{A}{B}{C}eb=c"},
       // The resource test comes first, and the last source wins in every position.
       {"-DA=x.rsrc", "{A}", {"kvo", "-DA=1", "a.rsrc", "-DA=x.rsrc"}, "1"},
       {"b.rsrc", "second", {"a.rsrc", "-o", "b.rsrc"}, "second"},

@@ -1,32 +1,91 @@
 // What only Windows has: batch compilers and the job that ends the compiler with the wrapper.
+#include "windows_model.h"
 #include "wrapper_harness.h"
 
 namespace e2e {
 namespace {
 
-// A batch compiler runs through cmd with its own path as %0, whatever the program name, and no
-// argument can start a command; one that cmd cannot take as text is refused.
-TEST_F(WrapperTest, BatchCompilersTakeArgumentsAsText) {
-  if (!kIsWindows) GTEST_SKIP() << "Windows batch files";
+// Compilers are started by the rules Windows reads a command line by. An ordinary one gets its
+// program name as it is (a runtime reads it up to the next quote, with no escapes), or is not run
+// when no line can pass it; it is found in a PATH entry in quotes, and at a path of any length,
+// and a source by any path Windows takes. A batch compiler, also one named by another spelling
+// ("kvo.bat." is kvo.bat), runs through cmd with every argument as text, and through the shim
+// most batch compilers are, every argument reaches the program whole; one that cmd cannot take
+// as text is refused, and so is a script whose path cmd would expand.
+TEST_F(WrapperTest, CompilersAreStartedByWindowsRules) {
+  if (!kIsWindows) GTEST_SKIP() << "Windows command lines and paths";
+  auto isBatchName = [](const std::string& name) { return name.find(".bat") != std::string::npos; };
+  auto windowsPath = [](const fs::path& path) {
+    std::string text = "Z:" + path.string();
+    for (char& c : text) c = c == '/' ? '\\' : c;
+    return text;
+  };
+  const fs::path deep = work_ / std::string(120, 'd') / std::string(120, 'e');
+  writeFile(deep / "dir" / "a.rsrc", "{A}");
+  fs::copy_file(kCompiler, deep / "fake_kvo.exe");
+  fs::create_directories(root_ / "p;q");
+  fs::copy_file(kCompiler, root_ / "p;q" / "stand-in.exe");
   fs::copy_file(kCompiler, work_ / "fake_kvo.exe");
-  writeFile(work_ / "kvo.bat", "@\"%~dp0fake_kvo.exe\" %*\r\n");
-  writeFile(work_ / "s.rsrc", "text");
-  const Outcome ran = run({{"kvo.bat", "kvo", "a\"&echo INJECTED>injected.txt&\"", "!PATH!", "-fo",
-                            "out.res", "s.rsrc"}});
-  EXPECT_EQ(ran.status, 0);
-  EXPECT_FALSE(fs::exists(work_ / "injected.txt"));
-  const auto arguments = received();
-  ASSERT_TRUE(arguments.has_value());
-  EXPECT_EQ(arguments->at(2), "!PATH!");
-  EXPECT_EQ(readFile(work_ / "out.res"), "text");
-
-  fs::remove(work_ / "s.rsrc-processed.rsrc");
-  fs::remove(root_ / "received");
-  const Outcome refused = run({{"kvo.bat", "kvo", "-D", "%PATH%", "s.rsrc"}});
-  EXPECT_EQ(refused.status, kFailedLaunch);
-  EXPECT_EQ(refused.errors, "kvowrapper: cannot pass argument 2 to batch file kvo.bat\n");
-  EXPECT_FALSE(received().has_value());
-  EXPECT_FALSE(fs::exists(work_ / "s.rsrc-processed.rsrc"));
+  const std::string shim = "@\"%~dp0fake_kvo.exe\" %*\r\n";
+  writeFile(work_ / "kvo.bat", shim);
+  writeFile(work_ / "%OS%" / "kvo.bat", shim);
+  const std::string deepSource = fs::relative(deep, work_).string() + "\\dir.\\a.rsrc";
+  const Strings hostile = {"kvo",    "a\"&echo INJECTED>injected.txt&\"", "!PATH!", "tr\\",
+                           "a\\\"b", "\\\\\"&echo INJECTED>injected.txt", "-DA=1",  "s.rsrc"};
+  auto batch = [&](const std::string& script, Strings arguments) {
+    arguments.insert(arguments.begin(), script);
+    return arguments;
+  };
+  struct Case {
+    Strings arguments;  // after the wrapper's own name
+    std::string errors;
+    std::string processed;  // where the processed file is, when the compiler runs
+    Strings environment = {};
+  };
+  const Case cases[] = {
+      {{kCompiler, "C:\\tools\\", "-DA=1", "s.rsrc"}, "", "s.rsrc-processed.rsrc"},
+      {{kCompiler, "x\" -fo evil.res \"y", "-DA=1", "s.rsrc"},
+       "kvowrapper: cannot pass the program name x\" -fo evil.res \"y\n",
+       ""},
+      {{"stand-in", "kvo", "-DA=1", "s.rsrc"},
+       "",
+       "s.rsrc-processed.rsrc",
+       {"WINEPATH=\"" + windowsPath(root_ / "p;q") + "\""}},
+      {{windowsPath(deep / "fake_kvo.exe"), "kvo", "-DA=1", deepSource},
+       "",
+       fs::relative(deep / "dir" / "a.rsrc-processed.rsrc", work_).string()},
+      {batch("kvo.bat", hostile), "", "s.rsrc-processed.rsrc"},
+      {batch("kvo.bat.", hostile), "", "s.rsrc-processed.rsrc"},
+      {batch("kvo.bat", {"kvo", "-D", "%PATH%", "s.rsrc"}),
+       "kvowrapper: cannot pass argument 2 to batch file kvo.bat\n", ""},
+      {batch("%OS%\\kvo.bat", {"kvo", "s.rsrc"}),
+       "kvowrapper: cannot run batch file %OS%\\kvo.bat\n", ""},
+  };
+  const fs::path line = root_ / "line";
+  for (const auto& c : cases) {
+    fs::remove(line);
+    writeFile(work_ / "s.rsrc", "{A}");
+    Strings environment = c.environment;
+    environment.push_back("FAKE_KVO_LINE=" + line.string());
+    const Outcome ran = run({c.arguments, environment});
+    const std::string& name = c.arguments[0];
+    EXPECT_EQ(ran.status, c.processed.empty() ? kFailedLaunch : 0) << name;
+    EXPECT_EQ(ran.errors, c.errors) << name;
+    EXPECT_FALSE(fs::exists(work_ / "injected.txt")) << name;
+    if (c.processed.empty()) {
+      EXPECT_FALSE(fs::exists(line)) << name;
+      EXPECT_FALSE(fs::exists(work_ / "s.rsrc-processed.rsrc")) << name;
+      continue;
+    }
+    EXPECT_EQ(readFile(work_ / c.processed), "1") << name;
+    // The line as the compiler got it, read by the rules: a batch file's program is named by
+    // the shim, an ordinary program by the program name given.
+    Strings expected(c.arguments.begin() + 1, c.arguments.end());
+    expected.back() += "-processed.rsrc";
+    Strings got = windows_model::splitCommandLine(readFile(line));
+    if (isBatchName(name)) got.front() = expected.front();
+    EXPECT_EQ(got, expected) << readFile(line);
+  }
 }
 
 // A cancelled build ends the wrapper; its compiler must not live on.

@@ -9,6 +9,7 @@
 // FAKE_KVO_LEAVE names a gate for a process it leaves behind (its process id written to the
 // gate's name followed by ".pid"), which keeps the compiler's open files until the gate opens;
 // FAKE_KVO_NESTED is a command it runs (without passing that variable on), taking its status.
+// On Windows, FAKE_KVO_LINE names a file for its command line as it came, in UTF-8.
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -42,6 +43,9 @@ std::string toUtf8(const wchar_t* text) {
 
 #ifdef _WIN32
 int wmain(int argc, wchar_t** wideArgv) {
+  if (const char* path = std::getenv("FAKE_KVO_LINE")) {
+    std::ofstream(path, std::ios::binary) << toUtf8(GetCommandLineW());
+  }
   std::vector<std::string> arguments;
   for (int i = 0; i < argc; ++i) arguments.push_back(toUtf8(wideArgv[i]));
   std::vector<char*> pointers;

@@ -45,10 +45,12 @@ std::string quoteWindowsArgument(std::string_view argument) {
   return quoted;
 }
 
-std::string buildWindowsCommandLine(const char* const* arguments) {
-  std::string line;
-  for (const char* const* argument = arguments; *argument != nullptr; ++argument) {
-    if (argument != arguments) line += ' ';
+std::optional<std::string> buildWindowsCommandLine(const char* const* arguments) {
+  const std::string_view program = arguments[0];
+  if (program.find('"') != std::string_view::npos) return std::nullopt;
+  std::string line = "\"" + std::string(program) + "\"";
+  for (const char* const* argument = arguments + 1; *argument != nullptr; ++argument) {
+    line += ' ';
     line += quoteWindowsArgument(*argument);
   }
   return line;
@@ -73,10 +75,15 @@ std::optional<std::string> buildBatchCommandLine(std::string_view shell, std::st
       return std::nullopt;
     }
     line += " \"";
+    size_t backslashes = 0;
     for (const char c : argument) {
+      // A program that reads %* takes a quote after n backslashes as n / 2 of them.
+      if (c == '"') line.append(backslashes, '\\');
+      backslashes = c == '\\' ? backslashes + 1 : 0;
       line += c;
       if (c == '"') line += '"';
     }
+    line.append(backslashes, '\\');
     line += '"';
   }
   line += '"';
@@ -101,13 +108,19 @@ std::optional<std::string> findWindowsProgram(
   };
   if (auto found = findIn("")) return found;
   if (name.find_first_of("\\/:") != std::string_view::npos) return std::nullopt;
-  while (!pathVariable.empty()) {
-    const size_t end = std::min(pathVariable.find(';'), pathVariable.size());
-    std::string entry(pathVariable.substr(0, end));
-    pathVariable.remove_prefix(std::min(end + 1, pathVariable.size()));
-    if (entry.empty()) continue;
-    if (entry.back() != '\\' && entry.back() != '/') entry += '\\';
-    if (auto found = findIn(entry)) return found;
+  std::string entry;
+  bool isQuoted = false;
+  for (size_t at = 0; at <= pathVariable.size(); ++at) {
+    const char c = at < pathVariable.size() ? pathVariable[at] : ';';
+    if (c == '"') {
+      isQuoted = !isQuoted;
+    } else if (c != ';' || (isQuoted && at < pathVariable.size())) {
+      entry += c;
+    } else if (!entry.empty()) {
+      if (entry.back() != '\\' && entry.back() != '/') entry += '\\';
+      if (auto found = findIn(entry)) return found;
+      entry.clear();
+    }
   }
   return std::nullopt;
 }

@@ -15,8 +15,11 @@ namespace kvowrapper {
 // before an embedded quote and 2n before the closing quote for n backslashes in the text.
 std::string quoteWindowsArgument(std::string_view argument);
 
-// The command line for `arguments` (ended by nullptr): each entry quoted, joined by spaces.
-std::string buildWindowsCommandLine(const char* const* arguments);
+// The command line for `arguments` (ended by nullptr), read back exactly by a Windows C runtime:
+// entry 0, the program name, in double quotes as it is (the runtime reads it up to the next
+// quote, with no escapes), the rest by quoteWindowsArgument, joined by spaces. None when the
+// program name holds a quote, which no command line can pass.
+std::optional<std::string> buildWindowsCommandLine(const char* const* arguments);
 
 // True when `path` names a batch file (".bat" or ".cmd", in any case), which runs through cmd.
 bool isBatchFile(std::string_view path);
@@ -24,16 +27,18 @@ bool isBatchFile(std::string_view path);
 // The command line that runs the batch file `script` through the command interpreter `shell`,
 // with AutoRun and delayed expansion off; the script is its own %0 and `arguments` (ended by
 // nullptr) are %1, %2, ..., each in double quotes with embedded quotes doubled, so that none can
-// start a command. None when an argument holds what cmd cannot take as text (%, CR or LF), with
-// `refused` set to its index in `arguments`.
+// start a command, and every run of backslashes before a quote doubled, so that a program the
+// script hands %* to reads each argument back exactly. None when an argument holds what cmd
+// cannot take as text (%, CR or LF), with `refused` set to its index in `arguments`.
 std::optional<std::string> buildBatchCommandLine(std::string_view shell, std::string_view script,
                                                  const char* const* arguments, size_t& refused);
 
 // Finds a program as the Windows runtime's exec call does: a name without a slash, backslash or
 // colon is tried in the current directory; when its last component has no extension, ".com",
 // ".exe", ".bat" and ".cmd" are appended and tried in turn; then, for a name with no directory
-// or drive, each entry of `pathVariable` (split at semicolons). `exists` tells whether a file is
-// at a path. None when nothing is found.
+// or drive, each entry of `pathVariable`, split at semicolons outside double quotes, with its
+// quotes removed, empty entries skipped. `exists` tells whether a file is at a path. None when
+// nothing is found.
 std::optional<std::string> findWindowsProgram(
     std::string_view name, std::string_view pathVariable,
     const std::function<bool(const std::string&)>& exists);

@@ -5,8 +5,10 @@
 
 #include "driver/command_line.h"
 #include "driver/launch.h"
+#include "system/file_access.h"
 #include "system/messages.h"
 #include "system/utf16.h"
+#include "system/wide_path_win32.h"
 
 namespace kvowrapper {
 
@@ -35,14 +37,19 @@ std::string environmentVariable(const wchar_t* name) {
   return fromUtf16(std::u16string(value.begin(), value.end()));
 }
 
-bool isFile(const std::string& path) {
-  const DWORD attributes = GetFileAttributesW(wide(path).c_str());
-  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+// A long program path as a path from the current directory, for where the prefixed form is
+// refused (as Wine refuses it); empty when the program is not below it.
+std::wstring belowCurrentDirectory(const std::wstring& longPath) {
+  std::wstring directory(GetCurrentDirectoryW(0, nullptr), L'\0');
+  directory.resize(GetCurrentDirectoryW(static_cast<DWORD>(directory.size()), directory.data()));
+  const std::wstring path = longPath.substr(4);  // without the prefix
+  if (directory.empty() || !path.starts_with(directory + L"\\")) return {};
+  return path.substr(directory.size() + 1);
 }
 
+// The system's own cmd, whose quoting the batch command line is built for, whatever %ComSpec%
+// names.
 std::string commandInterpreter() {
-  std::string shell = environmentVariable(L"ComSpec");
-  if (!shell.empty()) return shell;
   wchar_t system[MAX_PATH];
   const UINT length = GetSystemDirectoryW(system, MAX_PATH);
   return fromUtf16(std::u16string(system, system + length)) + "\\cmd.exe";
@@ -65,17 +72,27 @@ OwnedHandle createKillOnCloseJob() {
 }  // namespace
 
 std::optional<int> launchRealCompiler(const char* path, const char* const* arguments) {
-  const auto program = findWindowsProgram(path, environmentVariable(L"PATH"), isFile);
+  const auto program = findWindowsProgram(path, environmentVariable(L"PATH"), isFileAt);
   if (!program.has_value()) return std::nullopt;
-  std::string application = *program;
+  // Whether cmd runs it is decided on the name as Windows opens it ("kvo.bat." is kvo.bat).
+  const std::wstring full = widePath(*program);
+  const bool isLong = full.starts_with(L"\\\\?\\");
+  std::wstring application = full;
   std::string line;
   size_t limit = kMaxCommandLine - 1;
-  if (isBatchFile(*program)) {
+  const std::string script = fromUtf16(std::u16string(full.begin(), full.end()));
+  if (isBatchFile(script)) {
     // The runtime would hand cmd the program name as the command to run, and cmd reads
-    // arguments by rules of its own; the script is named by its path instead.
-    application = commandInterpreter();
+    // arguments by rules of its own; the script is named by its full path instead, which cmd
+    // would expand at a % and cannot run when it is long.
+    if (isLong || script.find('%') != std::string::npos) {
+      report(Message::kCannotRunBatch, {*program});
+      return std::nullopt;
+    }
+    const std::string shell = commandInterpreter();
+    application = wide(shell);
     size_t refused = 0;
-    auto batchLine = buildBatchCommandLine(application, *program, arguments + 1, refused);
+    auto batchLine = buildBatchCommandLine(shell, script, arguments + 1, refused);
     if (!batchLine.has_value()) {
       report(Message::kBatchArgument, {std::to_string(refused + 1), *program});
       return std::nullopt;
@@ -83,7 +100,12 @@ std::optional<int> launchRealCompiler(const char* path, const char* const* argum
     line = std::move(*batchLine);
     limit = kMaxShellLine;
   } else {
-    line = buildWindowsCommandLine(arguments);
+    auto programLine = buildWindowsCommandLine(arguments);
+    if (!programLine.has_value()) {
+      report(Message::kProgramName, {arguments[0]});
+      return std::nullopt;
+    }
+    line = std::move(*programLine);
   }
   std::wstring commandLine = wide(line);
   // A line Windows would cut is a failed start, never a compiler run with a truncated argument.
@@ -94,9 +116,13 @@ std::optional<int> launchRealCompiler(const char* path, const char* const* argum
   startup.cb = sizeof startup;
   PROCESS_INFORMATION started{};
   // Created suspended and put into the job before it runs, so it never runs outside it.
-  if (!CreateProcessW(wide(application).c_str(), commandLine.data(), nullptr, nullptr, TRUE,
-                      CREATE_SUSPENDED, nullptr, nullptr, &startup, &started)) {
-    return std::nullopt;
+  auto create = [&](const std::wstring& name) {
+    return CreateProcessW(name.c_str(), commandLine.data(), nullptr, nullptr, TRUE,
+                          CREATE_SUSPENDED, nullptr, nullptr, &startup, &started) != 0;
+  };
+  if (!create(application)) {
+    const std::wstring below = isLong ? belowCurrentDirectory(application) : std::wstring();
+    if (below.empty() || !create(below)) return std::nullopt;
   }
   const OwnedHandle process(started.hProcess);
   const OwnedHandle thread(started.hThread);

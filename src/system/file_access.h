@@ -39,6 +39,9 @@ class FileHandle {
   intptr_t native_ = kNone;
 };
 
+// True when a regular file stands at `path` (following links).
+bool isFileAt(const std::string& path);
+
 // Opens the resource source for reading; on Windows sharing read, write and delete, so editors
 // and version control keep working while a run reads it.
 FileHandle openSource(const std::string& path);

@@ -35,6 +35,11 @@ bool FileHandle::close() {
   return ::close(static_cast<int>(std::exchange(native_, kNone))) == 0;
 }
 
+bool isFileAt(const std::string& path) {
+  struct stat status {};
+  return stat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode);
+}
+
 FileHandle openSource(const std::string& path) {
   return FileHandle(open(path.c_str(), O_RDONLY | O_CLOEXEC));  // NOLINT(*-vararg)
 }

@@ -7,6 +7,7 @@
 #include "system/file_access.h"
 #include "system/messages.h"
 #include "system/utf16.h"
+#include "system/wide_path_win32.h"
 #include "system/windows_path.h"
 
 namespace kvowrapper {
@@ -22,28 +23,27 @@ std::wstring toWide(std::string_view text) {
   return std::wstring(units.begin(), units.end());
 }
 
-// The current directory as UTF-8. The wrapper never changes it, so it is asked for once rather
-// than at every file call of a run.
-const std::string& currentDirectory() {
-  static const std::string directory = [] {
-    std::wstring units(GetCurrentDirectoryW(0, nullptr), L'\0');
-    units.resize(GetCurrentDirectoryW(static_cast<DWORD>(units.size()), units.data()));
-    return fromUtf16(std::u16string(units.begin(), units.end()));
-  }();
-  return directory;
-}
-
-// The wide form of a path for the file calls, long enough for any path.
-std::wstring widePath(const std::string& path) {
-  return toWide(extendedLengthPath(path, currentDirectory()));
-}
-
 FileHandle fromHandle(HANDLE handle) {
   return FileHandle(handle == INVALID_HANDLE_VALUE ? -1
                                                    : reinterpret_cast<intptr_t>(handle));  // NOLINT
 }
 
 }  // namespace
+
+std::wstring widePath(const std::string& path) {
+  const std::wstring given = toWide(path);
+  std::wstring full(GetFullPathNameW(given.c_str(), 0, nullptr, nullptr), L'\0');
+  full.resize(
+      GetFullPathNameW(given.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr));
+  if (full.empty()) return given;
+  const std::u16string extended = extendedLengthPath(std::u16string(full.begin(), full.end()));
+  return std::wstring(extended.begin(), extended.end());
+}
+
+bool isFileAt(const std::string& path) {
+  const DWORD attributes = GetFileAttributesW(widePath(path).c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
 
 bool FileHandle::close() {
   if (!isOpen()) return true;

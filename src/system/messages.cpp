@@ -41,6 +41,10 @@ std::string_view textOf(Message message) {
       return "kvowrapper: the value of definition %s cannot be written in %s\n";
     case Message::kBatchArgument:
       return "kvowrapper: cannot pass argument %s to batch file %s\n";
+    case Message::kCannotRunBatch:
+      return "kvowrapper: cannot run batch file %s\n";
+    case Message::kProgramName:
+      return "kvowrapper: cannot pass the program name %s\n";
   }
   return "";
 }

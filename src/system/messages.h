@@ -20,6 +20,8 @@ enum class Message {
   kNestedRun,             // the input path
   kUnencodableValue,      // the definition's name, the encoding
   kBatchArgument,         // the argument's position, the script
+  kCannotRunBatch,        // the script
+  kProgramName,           // the program name
 };
 
 // The text of `message` with `subjects` put in place of its %s marks, in order.

@@ -5,10 +5,10 @@
 
 namespace kvowrapper {
 
-// The form of `path` (UTF-8) that the wide Windows file calls take at any length. A path whose
-// absolute form stays below MAX_PATH is returned as it is; a longer one becomes absolute (against
-// `currentDirectory`, itself absolute), with every '/' a '\', "." and ".." resolved, and the
-// \\?\ prefix (\\?\UNC\ for a share), since such a path is taken literally.
-std::string extendedLengthPath(std::string_view path, std::string_view currentDirectory);
+// The form of a full Windows path (as GetFullPathNameW makes it: absolute, "." and ".." resolved,
+// trailing dots and spaces dropped) that the wide file calls take at any length: the path itself
+// below MAX_PATH UTF-16 units, else with the \\?\ prefix (\\?\UNC\ for a share, in place of
+// \\.\ for a device), under which a path is taken literally.
+std::u16string extendedLengthPath(std::u16string_view fullPath);
 
 }  // namespace kvowrapper

@@ -21,7 +21,7 @@ int wmain(int argc, wchar_t** argv) {
   for (const auto& argument : arguments) pointers.push_back(argument.c_str());
   pointers.push_back(nullptr);
   const std::u16string units =
-      kvowrapper::toUtf16(kvowrapper::buildWindowsCommandLine(pointers.data()));
+      kvowrapper::toUtf16(kvowrapper::buildWindowsCommandLine(pointers.data()).value_or(""));
   std::wstring line(units.begin(), units.end());
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
