@@ -41,11 +41,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     isSame = kvowrapper::processText(table, rest) ==
              kvowrapper::reference::processText(table, std::string(rest));
   } else {
-    // Names and values come from a command line in UTF-8, so they hold whole characters only.
+    // Names and values come from a command line in UTF-8 (WTF-8 on Windows).
     std::vector<kvowrapper::Definition<char16_t>> definitions;
     std::map<std::u16string, std::u16string> units;
     for (const auto& [name, value] : table) {
-      if (!kvowrapper::isValidUtf8(name) || !kvowrapper::isValidUtf8(value)) continue;
+      if (!kvowrapper::isWtf8(name) || !kvowrapper::isWtf8(value)) continue;
       definitions.push_back({kvowrapper::toUtf16(name), kvowrapper::toUtf16(value), false, name});
       units[definitions.back().name] = definitions.back().value;
     }

@@ -90,6 +90,12 @@ TEST(CommandLines, RefuseWhatCannotBePassed) {
               std::nullopt);
     EXPECT_EQ(refused, c.refused);
   }
+  // While the compiler runs: Ctrl+C and Ctrl+Break are the compiler's; close, logoff, shutdown
+  // end the wrapper.
+  for (const auto& [event, isLeft] :
+       {std::pair(0UL, true), {1UL, true}, {2UL, false}, {5UL, false}, {6UL, false}}) {
+    EXPECT_EQ(isLeftToCompiler(event), isLeft) << event;
+  }
   EXPECT_TRUE(isBatchFile("kvo.BAT"));
   EXPECT_TRUE(isBatchFile(R"(C:\x\kvo.cmd)"));
   EXPECT_FALSE(isBatchFile("kvo.exe"));

@@ -160,6 +160,10 @@ TEST_F(WrapperTest, FailuresLeaveNoFile) {
       {{{kCompiler, "kvo", "-DA=1"}}, "kvowrapper: you never specified an input file\n"},
       {{{kCompiler, "kvo", "./sub/../missing.rsrc"}},
        "kvowrapper: unable to open input file ./sub/../missing.rsrc\n"},
+      // On Windows a message to a file is in the ANSI code page (to a console, UTF-16).
+      {{{kCompiler, "kvo", "\u00E9.rsrc"}},
+       kIsWindows ? "kvowrapper: unable to open input file \xE9.rsrc\n"
+                  : "kvowrapper: unable to open input file \u00E9.rsrc\n"},
       // A directory opens for reading on POSIX and fails to read; on Windows it fails to open.
       {{{kCompiler, "kvo", "dir.rsrc"}},
        kIsWindows ? "kvowrapper: unable to open input file dir.rsrc\n"

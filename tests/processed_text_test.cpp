@@ -171,7 +171,13 @@ TEST(ProcessText, ReadsUtf16TextsWhole) {
     large += u"\u65E5\u00E9 {A}\U0001F600 ";
     expected += u"\u65E5\u00E9 x\U0001F600 ";
   }
+  // A lone surrogate in a value (the wide Windows command line can hold one) is the unit it is.
+  // A UTF-8 source on POSIX takes the bytes given (Windows refuses what UTF-8 cannot hold).
+  const DefinitionTable lone = {{"H", "\xED\xA0\x80"}, {"L", "\xED\xB0\x80"}};
+  EXPECT_EQ(processFile(lone, "\xEF\xBB\xBF{L}"), "\xEF\xBB\xBF\xED\xB0\x80");
   for (const bool isBigEndian : {false, true}) {
+    EXPECT_EQ(processFile(lone, bytesOf(u"{H}x{L}", isBigEndian)),
+              bytesOf(u"\xD800x\xDC00", isBigEndian));
     for (const size_t step : {0, 1021, 4093}) {
       EXPECT_EQ(processFile({{"A", "x"}}, bytesOf(large, isBigEndian) + "!", step),
                 bytesOf(expected, isBigEndian) + "!");

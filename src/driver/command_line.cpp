@@ -125,4 +125,10 @@ std::optional<std::string> findWindowsProgram(
   return std::nullopt;
 }
 
+bool isLeftToCompiler(unsigned long consoleEvent) {
+  constexpr unsigned long kCtrlC = 0;
+  constexpr unsigned long kCtrlBreak = 1;
+  return consoleEvent == kCtrlC || consoleEvent == kCtrlBreak;
+}
+
 }  // namespace kvowrapper

@@ -43,4 +43,10 @@ std::optional<std::string> findWindowsProgram(
     std::string_view name, std::string_view pathVariable,
     const std::function<bool(const std::string&)>& exists);
 
+// Whether a console event (by its Windows number: 0 Ctrl+C, 1 Ctrl+Break, 2 close, 5 logoff,
+// 6 shutdown) that comes while the compiler runs is left to the compiler, which shares the console
+// and gets it too, while the wrapper goes on waiting for its status; any other ends the wrapper,
+// and the compiler's job with it.
+bool isLeftToCompiler(unsigned long consoleEvent);
+
 }  // namespace kvowrapper

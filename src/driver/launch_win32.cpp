@@ -55,6 +55,10 @@ std::string commandInterpreter() {
   return fromUtf16(std::u16string(system, system + length)) + "\\cmd.exe";
 }
 
+BOOL WINAPI leaveToCompiler(DWORD event) {
+  return isLeftToCompiler(event) ? TRUE : FALSE;
+}
+
 // A job that ends every process in it when its last handle closes, which is when the wrapper
 // ends, however it ends: a cancelled build leaves no compiler running.
 OwnedHandle createKillOnCloseJob() {
@@ -128,8 +132,11 @@ std::optional<int> launchRealCompiler(const char* path, const char* const* argum
   const OwnedHandle thread(started.hThread);
   // An enclosing job may forbid a job of our own; the compiler then runs without it.
   if (job != nullptr) AssignProcessToJobObject(job.get(), process.get());
+  // A routine, not SetConsoleCtrlHandler(nullptr, TRUE), which the compiler would inherit.
+  SetConsoleCtrlHandler(leaveToCompiler, TRUE);
   ResumeThread(thread.get());
   WaitForSingleObject(process.get(), INFINITE);
+  SetConsoleCtrlHandler(leaveToCompiler, FALSE);
   DWORD code = 0;
   GetExitCodeProcess(process.get(), &code);
   return static_cast<int>(code);

@@ -20,8 +20,9 @@ namespace kvowrapper {
 namespace {
 
 // The definitions as they must stand in the source's text. Command-line texts are UTF-8 (on
-// Windows converted from the wide command line); a byte text without a mark takes them as its own
-// bytes (on Windows, the ANSI code page), a UTF-16 text as code units. A name that cannot be
+// Windows WTF-8, converted from the wide command line); a byte text without a mark takes them as
+// its own bytes (on Windows, the ANSI code page), a UTF-16 text as code units, lone surrogates
+// included. A name that cannot be
 // written can never match and is left out; a value that cannot be is refused, should a reference
 // ask for it.
 template <class Unit>
@@ -32,11 +33,11 @@ std::vector<Definition<Unit>> encodeDefinitions(const DefinitionTable& table,
     std::optional<std::basic_string<Unit>> units;
     std::optional<std::basic_string<Unit>> unitsOfName;
     if constexpr (sizeof(Unit) == 2) {
-      if (isValidUtf8(value)) units = toUtf16(value);
-      if (isValidUtf8(name)) unitsOfName = toUtf16(name);
+      if (isWtf8(value)) units = toUtf16(value);
+      if (isWtf8(name)) unitsOfName = toUtf16(name);
     } else if (encoding == TextEncoding::kUtf8WithMark) {
-      units = value;
-      unitsOfName = name;
+      units = toUtf8Text(value);
+      unitsOfName = toUtf8Text(name);
     } else {
       units = toAnsiText(value);
       unitsOfName = toAnsiText(name);
@@ -151,8 +152,11 @@ Written writeText(const FileHandle& file, const FileHandle& source, const Defini
     return Written::kFailed;
   }
   if (refused.has_value()) {
+    const TextEncoding encoding = reader.encoding();
     report(Message::kUnencodableValue,
-           {*refused, isUtf16(reader.encoding()) ? "UTF-16" : "the ANSI code page"});
+           {*refused, isUtf16(encoding)                         ? "UTF-16"
+                      : encoding == TextEncoding::kUtf8WithMark ? "UTF-8"
+                                                                : ansiCodePageName()});
     return Written::kFailed;
   }
   if (hasReadFailed) {

@@ -232,7 +232,7 @@ void removeFile(const std::string& path) {
 
 std::optional<std::string> toAnsiText(std::string_view text) {
   const UINT codePage = GetACP();
-  if (codePage == CP_UTF8) return std::string(text);
+  if (codePage == CP_UTF8) return toUtf8Text(text);
   const std::wstring units = toWide(text);
   if (units.empty()) return std::string();
   BOOL isLacking = FALSE;
@@ -246,9 +246,28 @@ std::optional<std::string> toAnsiText(std::string_view text) {
   return bytes;
 }
 
-// Messages are narrow text in the ANSI code page; a character it lacks shows as '?'.
+std::optional<std::string> toUtf8Text(std::string_view text) {
+  if (hasSurrogate(text)) return std::nullopt;
+  return std::string(text);
+}
+
+std::string_view ansiCodePageName() {
+  return GetACP() == CP_UTF8 ? "UTF-8" : "the ANSI code page";
+}
+
+// Messages go to a console as UTF-16, which it shows as it is (its own code page is not the ANSI
+// one: é in the ANSI bytes would show as Ú); to a file or a pipe as narrow text in the ANSI code
+// page, where a character it lacks shows as '?'.
 void writeToStandardError(std::string_view line) {
   const std::wstring units = toWide(line);
+  HANDLE console = GetStdHandle(STD_ERROR_HANDLE);
+  DWORD mode = 0;
+  if (GetConsoleMode(console, &mode)) {
+    std::fflush(stderr);
+    DWORD written = 0;
+    WriteConsoleW(console, units.data(), static_cast<DWORD>(units.size()), &written, nullptr);
+    return;
+  }
   const auto count = static_cast<int>(units.size());
   const int size =
       WideCharToMultiByte(CP_ACP, 0, units.data(), count, nullptr, 0, nullptr, nullptr);

@@ -57,7 +57,7 @@ std::string fromUtf16(std::u16string_view units) {
   return text;
 }
 
-bool isValidUtf8(std::string_view text) {
+bool isWtf8(std::string_view text) {
   const auto* s = reinterpret_cast<const unsigned char*>(text.data());
   const size_t size = text.size();
   for (size_t i = 0; i < size;) {
@@ -86,10 +86,21 @@ bool isValidUtf8(std::string_view text) {
       c = c << 6 | (s[i + k] & 0x3Fu);
     }
     const bool isOverlong = (length == 3 && c < 0x800) || (length == 4 && c < 0x10000);
-    if (isOverlong || c > 0x10FFFF || (c >= 0xD800 && c < 0xE000)) return false;
+    if (isOverlong || c > 0x10FFFF) return false;
     i += length;
   }
   return true;
+}
+
+bool hasSurrogate(std::string_view text) {
+  // U+D800 to U+DFFF are ED A0 80 to ED BF BF.
+  for (size_t at = text.find('\xED'); at != std::string_view::npos;
+       at = text.find('\xED', at + 1)) {
+    if (at + 1 < text.size() && (static_cast<unsigned char>(text[at + 1]) & 0xE0) == 0xA0) {
+      return true;
+    }
+  }
+  return false;
 }
 
 }  // namespace kvowrapper

@@ -11,7 +11,11 @@ namespace kvowrapper {
 std::u16string toUtf16(std::string_view wtf8);
 std::string fromUtf16(std::u16string_view units);
 
-// True when `text` is well-formed UTF-8 (no surrogates, no overlong forms).
-bool isValidUtf8(std::string_view text);
+// True when `text` is well-formed WTF-8: UTF-8 (no overlong forms) in which a lone surrogate may
+// stand as a sequence of its own, as the wide Windows command line gives it.
+bool isWtf8(std::string_view text);
+
+// True when `text` holds a surrogate's sequence, which UTF-8 cannot hold.
+bool hasSurrogate(std::string_view text);
 
 }  // namespace kvowrapper
