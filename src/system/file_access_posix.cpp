@@ -1,7 +1,10 @@
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
-#include <sys/sysmacros.h>
 #include <unistd.h>
+#if KVOWRAPPER_HAS_SYSMACROS
+#include <sys/sysmacros.h>
+#endif
 
 #include <array>
 #include <cerrno>
@@ -89,6 +92,36 @@ std::optional<std::string> findLockHolder(const FileHandle& file) {
 
 }  // namespace
 
+namespace {
+
+// One try at the lock: kBusy when another holds it.
+LockResult tryLock(int file) {
+#if KVOWRAPPER_HAS_OFD_LOCKS
+  // An open-file-description lock: a write lock needs a descriptor open for writing, it stays
+  // with the descriptor through exec, and it is not dropped when the compiler closes a
+  // descriptor of its own on the file (as a process's record lock would be).
+  struct flock lock {};
+  lock.l_type = F_WRLCK;
+  lock.l_whence = SEEK_SET;
+  if (fcntl(file, F_OFD_SETLK, &lock) == 0) return LockResult::kLocked;
+  if (errno != EAGAIN && errno != EACCES) return LockResult::kUnavailable;  // no locks here
+  struct flock holder {};
+  holder.l_type = F_WRLCK;
+  holder.l_whence = SEEK_SET;
+  // Runs take write locks only: a read lock in the way is a reader's, who cannot stall a build.
+  if (fcntl(file, F_OFD_GETLK, &holder) == 0 && holder.l_type == F_RDLCK) {
+    return LockResult::kUnavailable;
+  }
+#else
+  // flock's lock goes with the open file too, but anyone who can read the file can take it.
+  if (flock(file, LOCK_EX | LOCK_NB) == 0) return LockResult::kLocked;
+  if (errno != EWOULDBLOCK) return LockResult::kUnavailable;  // no locks here
+#endif
+  return LockResult::kBusy;
+}
+
+}  // namespace
+
 LockResult lockFile(FileHandle& file, const std::string& /*path*/, bool isWaiting,
                     const std::string& source) {
   constexpr long kMillisecond = 1000000;
@@ -96,23 +129,10 @@ LockResult lockFile(FileHandle& file, const std::string& /*path*/, bool isWaitin
   long waited = 0;
   long interval = 1;
   for (;;) {
-    // An open-file-description lock: a write lock needs a descriptor open for writing, it stays
-    // with the descriptor through exec, and it is not dropped when the compiler closes a
-    // descriptor of its own on the file (as a process's record lock would be).
-    struct flock lock {};
-    lock.l_type = F_WRLCK;
-    lock.l_whence = SEEK_SET;
-    if (fcntl(descriptor(file), F_OFD_SETLK, &lock) == 0) return LockResult::kLocked;
+    errno = 0;
+    const LockResult result = tryLock(descriptor(file));
     if (errno == EINTR) continue;
-    if (errno != EAGAIN && errno != EACCES) return LockResult::kUnavailable;  // no locks here
-    struct flock holder {};
-    holder.l_type = F_WRLCK;
-    holder.l_whence = SEEK_SET;
-    // Runs take write locks only: a read lock in the way is a reader's, who cannot stall a build.
-    if (fcntl(descriptor(file), F_OFD_GETLK, &holder) == 0 && holder.l_type == F_RDLCK) {
-      return LockResult::kUnavailable;
-    }
-    if (!isWaiting) return LockResult::kBusy;
+    if (result != LockResult::kBusy || !isWaiting) return result;
     // Polled rather than blocking, so that the wait can be reported without touching signals.
     if (waited < kWaitBeforeSaying && waited + interval >= kWaitBeforeSaying) {
       const auto pid = findLockHolder(file);
@@ -133,8 +153,13 @@ namespace {
 // The file's device and inode, and the time it was last written, since a removed file's inode
 // number is soon given to another.
 std::string identityOf(const struct stat& status) {
-  return std::to_string(status.st_dev) + ":" + std::to_string(status.st_ino) + ":" +
-         std::to_string(status.st_mtim.tv_sec) + "." + std::to_string(status.st_mtim.tv_nsec);
+#if KVOWRAPPER_HAS_MTIM
+  const std::string written =
+      std::to_string(status.st_mtim.tv_sec) + "." + std::to_string(status.st_mtim.tv_nsec);
+#else
+  const std::string written = std::to_string(status.st_mtime);
+#endif
+  return std::to_string(status.st_dev) + ":" + std::to_string(status.st_ino) + ":" + written;
 }
 
 }  // namespace
@@ -210,6 +235,7 @@ ReplaceResult replace(const std::string& from, const std::string& to) {
                                                  : ReplaceResult::kFailed;
   }
   if (S_ISDIR(existing.st_mode)) return ReplaceResult::kIsDirectory;
+#if KVOWRAPPER_HAS_EXCHANGE
   // ext4 flushes the new data when a rename replaces a file (about 160 us for 8 KiB here);
   // exchanging the names and removing the old file costs about 35 us.
   if (renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_EXCHANGE) == 0) {
@@ -220,6 +246,7 @@ ReplaceResult replace(const std::string& from, const std::string& to) {
     }
     return ReplaceResult::kReplaced;
   }
+#endif
   if (rename(from.c_str(), to.c_str()) == 0) return ReplaceResult::kReplaced;
   return errno == EISDIR ? ReplaceResult::kIsDirectory : ReplaceResult::kFailed;
 }
