@@ -1,0 +1,3 @@
+#define IDI_PROGRAM 1
+#define IDS_TITLE 101
+#define IDS_EDITION 102

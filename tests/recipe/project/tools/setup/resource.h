@@ -1,0 +1,3 @@
+#define IDI_PROGRAM 2
+#define IDS_TITLE 201
+#define IDS_EDITION 202

@@ -1,1 +1,0 @@
-#define IDS_VERSION 1
