@@ -56,9 +56,9 @@ class Project:
     """A fresh copy of the project, built by one generator through a wrapper that logs the name
     of each output it is started for."""
 
-    def __init__(self, work, generator, wrapper, compiler):
+    def __init__(self, work, generator, wrapper, compiler, name=None):
         self.generator = generator
-        self.root = os.path.join(work, generator)
+        self.root = os.path.join(work, name or generator)
         self.source = os.path.join(self.root, "source")
         self.build = os.path.join(self.root, "build")
         shutil.rmtree(self.root, ignore_errors=True)
@@ -73,9 +73,11 @@ class Project:
         self.compiler = compiler  # (path, name, flags, output option)
         self.product = None
 
+    def output_folder(self):
+        return os.path.join(self.source, "out") if self.generator == "make" else self.build
+
     def outputs(self):
-        folder = os.path.join(self.source, "out") if self.generator == "make" else self.build
-        return {name: os.path.join(folder, name) for name in OUTPUTS}
+        return {name: os.path.join(self.output_folder(), name) for name in OUTPUTS}
 
     def configure(self, product):
         path, name, flags, output = self.compiler
@@ -125,7 +127,7 @@ class Project:
             run(["meson", "compile", "-C", self.build, "--clean"])
         else:
             run(["cmake", "--build", self.build, "--target", "clean"])
-        folder = os.path.join(self.source, "out") if self.generator == "make" else self.build
+        folder = self.output_folder()
         left = [name for name in (snapshot(folder) if os.path.isdir(folder) else {})
                 if name.endswith((".res", ".rsrc"))]
         expect(not left, f"clean left {left}")
@@ -193,8 +195,8 @@ def check_windres(work, wrapper, windres):
 def check_stand_in(work, wrapper, stand_in):
     """Awkward values reach the compiled output as they are, each rebuilding every output."""
     for generator in ["make", "cmake-ninja", "cmake-make", "meson"]:
-        project = Project(work, generator + "-stand-in", wrapper, (stand_in, "kvo", [], "-fo"))
-        project.generator = generator
+        compiler = (stand_in, "kvo", [], "-fo")
+        project = Project(work, generator, wrapper, compiler, name=generator + "-stand-in")
         # cmake -D trims the trailing spaces of a cache value, before the recipe sees it.
         values = [v for v in AWKWARD_VALUES if v == v.strip() or generator[:5] != "cmake"]
         for value in values:
