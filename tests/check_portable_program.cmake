@@ -1,7 +1,7 @@
 # Checks that a portable build's program takes the plain fallbacks: dynamically linked (nm finds
-# the symbols it imports), locking with flock, and never calling renameat2 or taking an
-# open-file-description lock (those go through fcntl, which is imported for other uses too, so
-# the build's own definitions are checked instead: see PORTABLE_DEFINITIONS).
+# the symbols it imports), locking with flock, and never calling renameat2 or making a file with
+# O_TMPFILE (a flag to open, which is imported for other uses too, so the build's own definitions
+# are checked instead: see PORTABLE_DEFINITIONS).
 execute_process(COMMAND nm -D --undefined-only ${PROGRAM} RESULT_VARIABLE status
                 OUTPUT_VARIABLE imports ERROR_VARIABLE errors)
 if(NOT status EQUAL 0 OR imports STREQUAL "")

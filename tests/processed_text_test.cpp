@@ -14,7 +14,7 @@
 #include "definitions/definition_table.h"
 
 #include "preprocess/name_index.h"
-#include "preprocess/processed_file.h"
+#include "preprocess/processed_text.h"
 #include "reference_passes.h"
 #include "system/utf16.h"
 
@@ -42,11 +42,12 @@ std::string processFile(const DefinitionTable& table, const std::string& source,
       }
     });
   }
-  ProcessedFile processed;
+  const std::string output = (folder / "out").string();
   std::string text = "failed";
-  if (produceProcessedFile(table, path, "", processed)) {
-    std::ifstream in(processed.name, std::ios::binary);
-    text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  const FileHandle in = openSource(path);
+  if (writeProcessedText(in, path, table, createNewFile(output).file).isDone()) {
+    std::ifstream read(output, std::ios::binary);
+    text.assign(std::istreambuf_iterator<char>(read), std::istreambuf_iterator<char>());
   }
   if (writer.joinable()) writer.join();
   fs::remove_all(folder);

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -10,6 +11,7 @@
 #include "driver/arguments.h"
 #include "driver/launch.h"
 #include "preprocess/processed_file.h"
+#include "preprocess/production.h"
 #include "system/messages.h"
 
 namespace kvowrapper {
@@ -64,26 +66,31 @@ int runWrapper(int argc, const char* const* argv) {
     return 1;
   }
 
-  // The processed files of the runs this one was started under, so that a compiler that runs the
-  // wrapper again on its own source fails rather than wait for itself.
-  const char* ancestors = std::getenv(kRunsVariable);
-  ProcessedFile processed;
-  if (!produceProcessedFile(table, inputPath, ancestors == nullptr ? "" : ancestors, processed)) {
-    return 1;
-  }
+  // What the compilers of the runs this one was started under hold, so that a compiler that runs
+  // the wrapper again on its own source fails rather than wait for itself.
+  const char* inherited = std::getenv(kRunsVariable);
+  const std::string ancestors = inherited == nullptr ? "" : inherited;
+  ProcessedFile processed(inputPath, ancestors, [&](const std::optional<std::string>& holder) {
+    if (holder.has_value()) {
+      report(Message::kWaitingForLockHolder, {inputPath, *holder});
+    } else {
+      report(Message::kWaitingForLock, {inputPath});
+    }
+  });
+  if (!produceProcessedFile(table, inputPath, processed)) return 1;
   // Every source position carries the processed path of the last source.
-  for (const size_t entry : sourceEntries) forwarded[entry] = processed.name.c_str();
-  setCompilerEnvironment(kRunsVariable, ancestors == nullptr
-                                            ? processed.identity
-                                            : std::string(ancestors) + " " + processed.identity);
-  passToCompiler(processed.turn);
+  for (const size_t entry : sourceEntries) forwarded[entry] = processed.name().c_str();
+  setCompilerEnvironment(kRunsVariable,
+                         listRunIdentities(ancestors, processed.identities(),
+                                           environmentValueLimit(kRunsVariable)));
+  processed.handToCompiler();
 
   if (const auto status = launchRealCompiler(realCompilerPath, forwarded.data())) {
     return *status;  // the compiler ran (and was waited for, where the platform cannot exec)
   }
   // The compiler could not be started and will never read the file. The turn is still held, so
   // no other run is reading it; a file this run did not make stays.
-  if (!processed.isWrittenInPlace) removeFile(processed.name);
+  processed.removeAfterFailedLaunch();
   return -1;
 }
 

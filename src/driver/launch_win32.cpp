@@ -142,6 +142,10 @@ std::optional<int> launchRealCompiler(const char* path, const char* const* argum
   return static_cast<int>(code);
 }
 
+size_t environmentValueLimit(std::string_view /*name*/) {
+  return 32767;
+}
+
 void setCompilerEnvironment(const char* name, const std::string& value) {
   SetEnvironmentVariableW(wide(name).c_str(), wide(value).c_str());
 }

@@ -10,7 +10,8 @@
 namespace kvowrapper {
 
 // Platform file access. Paths are UTF-8 (on Windows converted to UTF-16 for the wide API, with a
-// \\?\ prefix where they reach MAX_PATH); files are binary, nothing is translated.
+// \\?\ prefix where they reach MAX_PATH); files are binary, nothing is translated. Nothing here
+// prints: a failed call says why by its value.
 
 // An open file, closed when the handle goes.
 class FileHandle {
@@ -39,37 +40,75 @@ class FileHandle {
   intptr_t native_ = kNone;
 };
 
+// Why a file call failed, in the classes that the processed file's life tells apart.
+enum class FileError {
+  kNone,
+  kMissing,
+  kExists,
+  kNotAllowed,  // the folder or the name refuses it: EACCES, EPERM, EROFS, EBUSY, EXDEV;
+                // on Windows a sharing or access failure
+  kNoRoom,      // ENOSPC, EDQUOT; ERROR_DISK_FULL, ERROR_HANDLE_DISK_FULL
+  kIsDirectory,
+  kIsDevice,     // on Windows, where a device name (AUX, COM1) cannot be replaced
+  kUnsupported,  // the system or the file system lacks the call
+  kOther,
+};
+
+// A file opened or made by a call, or why it could not be.
+struct Opened {
+  FileHandle file;
+  FileError error = FileError::kNone;
+};
+
+// Where the folder part of `path` ends: after its last separator ('/' on POSIX; '/', '\\' or
+// the ':' of a drive on Windows), or 0.
+size_t folderEnd(std::string_view path);
+
 // True when a regular file stands at `path` (following links).
 bool isFileAt(const std::string& path);
 
 // Opens the resource source for reading; on Windows sharing read, write and delete, so editors
-// and version control keep working while a run reads it.
+// and version control keep working while a run reads it, and not open for a device (AUX.rsrc),
+// which would block the read.
 FileHandle openSource(const std::string& path);
 
 // Opens the regular file at `path` to hold a lock on it, without following a link or blocking on
-// a FIFO: on POSIX for reading and writing where the user may write it, else for reading; on
-// Windows for reading. Not open when nothing stands there (`isMissing`), something else does, or
-// it cannot be opened.
-FileHandle openRegularFile(const std::string& path, bool& isMissing);
+// a FIFO: on POSIX for reading and writing, else for reading, else for writing, whichever its
+// mode and leases let; on Windows for its attributes only. Else why: kMissing, kIsDirectory,
+// kIsDevice, kNotAllowed (a regular file that cannot be opened), kOther (a link, a FIFO, ...).
+Opened openToLock(const std::string& path);
 
-// Opens the existing file at `path` for writing, without following a link or emptying it.
+// Opens the folder that holds `path` to hold a lock on it; not open where it cannot be.
+FileHandle openFolderOf(const std::string& path);
+
+// Opens the existing regular file at `path` for writing, without following a link or emptying it.
 FileHandle openForWriting(const std::string& path);
 
-enum class LockResult { kLocked, kBusy, kUnavailable };
+// Creates a new file at `path` (never an existing one, never through a link), for reading and
+// writing, with mode 0666 less the umask; kExists when something stands there.
+Opened createNewFile(const std::string& path);
 
-// Takes the exclusive lock on `file`, the file at `path`, that gives a run its turn on the
-// processed name; a reader cannot take it. With `isWaiting`, waits while another process holds
-// it, saying so once on standard error after about five seconds (naming `source`, and a process
-// that holds the lock where the system tells); else kBusy at once. kUnavailable where the file
-// system has no locks, or where the lock in the way is a reader's, not a run's. On POSIX it is a
-// lock on the open file, which goes with the handle. On Windows, where an open file cannot be
-// replaced, it is a mutex named after the file's full path, held until the wrapper ends; the
-// file is closed while it waits and opened at `path` again after.
-LockResult lockFile(FileHandle& file, const std::string& path, bool isWaiting,
-                    const std::string& source);
+// Creates a new file that has no name yet in the folder of `path`, as createNewFile makes it, so
+// that nothing is left when the run ends before it is named (Linux's O_TMPFILE); kUnsupported
+// where the system or the file system cannot.
+Opened createUnnamedFile(const std::string& path);
 
-// What tells a file apart from every other on its machine, as long as it is not written; empty
-// when `path` names nothing (a link is not followed).
+// Gives the unnamed file a name at `path`, where nothing may stand.
+FileError nameUnnamedFile(const FileHandle& file, const std::string& path);
+
+// Bytes read into `buffer` (at most `size`): 0 at the end, -1 on an error.
+int64_t readSome(const FileHandle& file, char* buffer, size_t size);
+
+// Writes all of `data`: kNone, kNoRoom, or kOther for any other failure (EFBIG, EIO, ...).
+FileError writeAll(const FileHandle& file, const char* data, size_t size);
+
+// Ends the writing of a file: false when the data may not have reached the file system, as a
+// close says. On POSIX the handle stays open (its lock is the compiler's to hold); on Windows it
+// is closed, so that a compiler that shares its input for reading alone can open it.
+bool finishWriting(FileHandle& file);
+
+// What tells a file apart from every other on its machine while it is open: its device and
+// inode, or volume and file index; empty when `path` names nothing (a link is not followed).
 std::string fileIdentity(const FileHandle& file);
 std::string fileIdentityAt(const std::string& path);
 
@@ -82,39 +121,22 @@ bool truncateFile(const FileHandle& file);
 // Sets an open file's position to its start; false where it has none (a pipe).
 bool rewindFile(const FileHandle& file);
 
-// Gives `to` the permission bits of `from` (POSIX; Windows files have none).
-void copyPermissions(const FileHandle& from, const FileHandle& to);
-
-// Lets the open file, and with it its lock, pass to the compiler that replaces the wrapper on
-// POSIX. (On Windows the wrapper holds it while the compiler runs.)
-void passToCompiler(const FileHandle& file);
-
-// Bytes read into `buffer` (at most `size`): 0 at the end, -1 on an error.
-int64_t readSome(const FileHandle& file, char* buffer, size_t size);
-
-// Creates a new file (never an existing one, never through a link), writable, with mode 0666
-// less the umask. Not inherited by the compiler unless passed to it.
-FileHandle createNewFile(const std::string& path);
-
-bool writeAll(const FileHandle& file, const char* data, size_t size);
-
-// Ends the writing of the new file `written` at `path`: not open when the data may not have
-// reached the file system, as a failed close says; else a handle on the file fit to hold its lock
-// while the compiler reads it (on Windows one for reading, which a compiler that shares its input
-// for reading alone can open beside).
-FileHandle finishWriting(FileHandle written, const std::string& path);
-
-enum class ReplaceResult { kReplaced, kIsDirectory, kFailed };
+// Gives `file` the permission bits of the file at `path`, read by name so that a file the user
+// may not open counts too. Nothing on Windows, whose files have no such bits.
+void copyPermissions(const std::string& path, const FileHandle& file);
 
 // Puts the file `from` in place under `to` in one step: `to` holds either its old content or the
 // new one, whole. Whatever was at `to` (a file, a link, a FIFO) is replaced, never written
-// through; a directory there is left alone. `openAtTo`, the caller's handle on the file at `to`
-// if any, is closed: once it is replaced on POSIX, so that its lock holds until then; before
-// trying on Windows, where an open file cannot be replaced.
-ReplaceResult replaceFile(const std::string& from, const std::string& to, FileHandle& openAtTo);
+// through; a directory there is left alone (kIsDirectory). `openAtTo`, the caller's handle on the
+// file at `to` if any, is closed: once `to` names the new file on POSIX, so that a lock on it
+// holds until then; before trying on Windows, where an open file cannot be replaced.
+FileError replaceFile(const std::string& from, const std::string& to, FileHandle& openAtTo);
 
 // Removes a file; whether that works is not looked at.
 void removeFile(const std::string& path);
+
+// Waits for `milliseconds`.
+void pauseFor(int milliseconds);
 
 // The bytes that stand for the UTF-8 `text` in a source without a byte-order mark: on Windows its
 // characters in the ANSI code page, none when the code page lacks one (a best fit, such as e for

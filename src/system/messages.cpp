@@ -49,9 +49,8 @@ std::string_view textOf(Message message) {
   return "";
 }
 
-}  // namespace
-
-std::string formatMessage(Message message, std::initializer_list<std::string_view> subjects) {
+template <class Subjects>
+std::string format(Message message, const Subjects& subjects) {
   const std::string_view text = textOf(message);
   std::string line;
   line.reserve(text.size() + 64);
@@ -67,6 +66,12 @@ std::string formatMessage(Message message, std::initializer_list<std::string_vie
   return line;
 }
 
+}  // namespace
+
+std::string formatMessage(Message message, std::initializer_list<std::string_view> subjects) {
+  return format(message, subjects);
+}
+
 void report(Message message, std::initializer_list<std::string_view> subjects) {
   // A message with nothing to put in is written as it stands: out of memory, it must be.
   if (subjects.size() == 0) {
@@ -74,6 +79,10 @@ void report(Message message, std::initializer_list<std::string_view> subjects) {
   } else {
     writeToStandardError(formatMessage(message, subjects));
   }
+}
+
+void report(const Failure& failure) {
+  writeToStandardError(format(failure.message, failure.subjects));
 }
 
 }  // namespace kvowrapper

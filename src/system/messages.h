@@ -1,7 +1,9 @@
 #pragma once
 
 #include <initializer_list>
+#include <string>
 #include <string_view>
+#include <vector>
 
 namespace kvowrapper {
 
@@ -24,10 +26,18 @@ enum class Message {
   kProgramName,           // the program name
 };
 
+// What went wrong below a step: the message that says it and what the message names, in order.
+// The step that called writes it.
+struct Failure {
+  Message message;
+  std::vector<std::string> subjects;
+};
+
 // The text of `message` with `subjects` put in place of its %s marks, in order.
 std::string formatMessage(Message message, std::initializer_list<std::string_view> subjects = {});
 
 // Writes the message to standard error.
 void report(Message message, std::initializer_list<std::string_view> subjects = {});
+void report(const Failure& failure);
 
 }  // namespace kvowrapper

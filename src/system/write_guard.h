@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <string>
 
 #include "system/file_access.h"
@@ -19,11 +20,12 @@ class WriteGuard {
   WriteGuard& operator=(const WriteGuard&) = delete;
   ~WriteGuard();
 
-  // Creates a new file at `path` (see createNewFile) with interrupts held off, so that from the
-  // moment it exists it is the guard's to remove. At most one at a time.
-  FileHandle createNewFile(const std::string& path);
+  // Gives a new file the name `path` by `makeName` (which creates or links it) with interrupts
+  // held off, so that from the moment the name exists it is the guard's to remove. Returns what
+  // `makeName` returns, kNone when the name was made. At most one name at a time.
+  FileError nameNewFile(const std::string& path, const std::function<FileError()>& makeName);
 
-  // The new file has been put in place, or removed: it is no longer the guard's.
+  // The named file has been put in place: it is no longer the guard's.
   void keepNewFile();
 
  private:

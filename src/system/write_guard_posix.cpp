@@ -58,14 +58,15 @@ WriteGuard::WriteGuard() {
   sigaction(SIGXFSZ, &action, nullptr);
 }
 
-FileHandle WriteGuard::createNewFile(const std::string& path) {
+FileError WriteGuard::nameNewFile(const std::string& path,
+                                  const std::function<FileError()>& makeName) {
   const InterruptsHeld held;
-  FileHandle file = kvowrapper::createNewFile(path);
-  if (file.isOpen()) {
+  const FileError error = makeName();
+  if (error == FileError::kNone) {
     newFile_ = path;
     gNewFile = newFile_.c_str();
   }
-  return file;
+  return error;
 }
 
 void WriteGuard::keepNewFile() {

@@ -34,14 +34,15 @@ WriteGuard::WriteGuard() {
   SetConsoleCtrlHandler(onInterrupt, TRUE);
 }
 
-FileHandle WriteGuard::createNewFile(const std::string& path) {
+FileError WriteGuard::nameNewFile(const std::string& path,
+                                  const std::function<FileError()>& makeName) {
   const Held held;
-  FileHandle file = kvowrapper::createNewFile(path);
-  if (file.isOpen()) {
+  const FileError error = makeName();
+  if (error == FileError::kNone) {
     newFile_ = path;
     gNewFile = &newFile_;
   }
-  return file;
+  return error;
 }
 
 void WriteGuard::keepNewFile() {
