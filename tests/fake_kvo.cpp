@@ -4,11 +4,16 @@
 // whatever the machine's load), "compiles" by copying the processed source (its
 // last argument) to the file named after "-fo", and exits with the status in FAKE_KVO_STATUS (0
 // when unset). The recipe tests compile with a real compiler; this one shows values exactly.
+// FAKE_KVO_WARN is a line it writes to standard error. FAKE_KVO_NESTED is a command it runs
+// (without passing that variable on), taking its status.
 // On POSIX, FAKE_KVO_SIGNALS names a file for the dispositions of the signals the wrapper guards;
 // FAKE_KVO_LEAVE names a gate for a process it leaves behind (its process id written to the
 // gate's name followed by ".pid"), which keeps the compiler's open files until the gate opens;
-// FAKE_KVO_NESTED is a command it runs (without passing that variable on), taking its status.
-// On Windows, FAKE_KVO_LINE names a file for its command line as it came, in UTF-8.
+// FAKE_KVO_LOCK makes it lock the whole of its input with fcntl (read and write) and lockf, as
+// some compilers do, failing with status 3 where it cannot.
+// On Windows, FAKE_KVO_LINE names a file for its command line as it came, in UTF-8;
+// FAKE_KVO_HOLD names a file it keeps open, shared for reading and writing but not deletion, until
+// the file named by FAKE_KVO_GATE exists, and does nothing else.
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -19,6 +24,7 @@
 #ifdef _WIN32
 #include <windows.h>
 #else
+#include <fcntl.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/wait.h>
@@ -42,6 +48,19 @@ std::string toUtf8(const wchar_t* text) {
 
 #ifdef _WIN32
 int wmain(int argc, wchar_t** wideArgv) {
+  if (const char* held = std::getenv("FAKE_KVO_HOLD")) {
+    const int size = MultiByteToWideChar(CP_UTF8, 0, held, -1, nullptr, 0);
+    std::wstring path(static_cast<size_t>(size), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, held, -1, path.data(), size);
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return 4;
+    std::printf("held\n");
+    std::fflush(stdout);
+    while (!std::ifstream(std::getenv("FAKE_KVO_GATE")).good()) Sleep(10);
+    CloseHandle(file);
+    return 0;
+  }
   if (const char* path = std::getenv("FAKE_KVO_LINE")) {
     std::ofstream(path, std::ios::binary) << toUtf8(GetCommandLineW());
   }
@@ -82,13 +101,30 @@ int main(int argc, char** argv) {
     }
     std::ofstream(std::string(gate) + ".pid") << child;
   }
+  if (std::getenv("FAKE_KVO_LOCK") != nullptr) {
+    const int input = open(argv[argc - 1], O_RDWR);
+    struct flock lock {};
+    lock.l_whence = SEEK_SET;
+    lock.l_type = F_RDLCK;
+    const bool isReadLocked = fcntl(input, F_SETLK, &lock) == 0;
+    lock.l_type = F_WRLCK;
+    if (!isReadLocked || fcntl(input, F_SETLK, &lock) != 0 || lockf(input, F_TLOCK, 0) != 0) {
+      return 3;
+    }
+  }
+#endif
+  if (const char* warning = std::getenv("FAKE_KVO_WARN")) std::fprintf(stderr, "%s\n", warning);
   if (const char* command = std::getenv("FAKE_KVO_NESTED")) {
     const std::string line = command;
+#ifdef _WIN32
+    _putenv("FAKE_KVO_NESTED=");
+    return std::system(line.c_str());
+#else
     unsetenv("FAKE_KVO_NESTED");
     const int status = std::system(line.c_str());
     return WIFEXITED(status) ? WEXITSTATUS(status) : 1;
-  }
 #endif
+  }
   if (const char* gate = std::getenv("FAKE_KVO_GATE")) waitForGate(gate);
   for (int i = 1; i + 2 < argc; ++i) {
     if (std::string(argv[i]) == "-fo") {

@@ -49,8 +49,7 @@ Opened opened(int file) {
 }
 
 std::string folderOf(const std::string& path) {
-  const size_t end = folderEnd(path);
-  return end == 0 ? "." : end == 1 ? "/" : path.substr(0, end - 1);
+  return path.substr(0, folderEnd(path)) + ".";
 }
 
 }  // namespace

@@ -5,7 +5,6 @@
 #include <string>
 
 #include "system/file_access.h"
-#include "system/messages.h"
 #include "system/utf16.h"
 #include "system/wide_path_win32.h"
 #include "system/windows_path.h"
@@ -21,6 +20,28 @@ HANDLE handleOf(const FileHandle& file) {
 std::wstring toWide(std::string_view text) {
   const std::u16string units = toUtf16(text);
   return std::wstring(units.begin(), units.end());
+}
+
+FileError errorOf(DWORD error) {
+  switch (error) {
+    case ERROR_FILE_EXISTS:
+    case ERROR_ALREADY_EXISTS:
+      return FileError::kExists;
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+      return FileError::kMissing;
+    case ERROR_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION:
+    case ERROR_WRITE_PROTECT:
+    case ERROR_NOT_SAME_DEVICE:
+      return FileError::kNotAllowed;
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL:
+      return FileError::kNoRoom;
+    default:
+      return FileError::kOther;
+  }
 }
 
 FileHandle fromHandle(HANDLE handle) {
@@ -40,6 +61,11 @@ std::wstring widePath(const std::string& path) {
   return std::wstring(extended.begin(), extended.end());
 }
 
+size_t folderEnd(std::string_view path) {
+  const size_t separator = path.find_last_of("/\\:");
+  return separator == std::string_view::npos ? 0 : separator + 1;
+}
+
 bool isFileAt(const std::string& path) {
   const DWORD attributes = GetFileAttributesW(widePath(path).c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
@@ -51,79 +77,96 @@ bool FileHandle::close() {
 }
 
 FileHandle openSource(const std::string& path) {
-  return fromHandle(CreateFileW(widePath(path).c_str(), GENERIC_READ,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-}
-
-FileHandle openRegularFile(const std::string& path, bool& isMissing) {
-  // For reading only: a compiler that shares its input for reading alone must be able to open
-  // the processed file while this handle holds its lock.
-  HANDLE opened = CreateFileW(widePath(path).c_str(), GENERIC_READ,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                              OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-  const DWORD error = GetLastError();
-  isMissing = opened == INVALID_HANDLE_VALUE &&
-              (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND);
-  FileHandle file = fromHandle(opened);
-  BY_HANDLE_FILE_INFORMATION information{};
-  if (!file.isOpen() || GetFileType(opened) != FILE_TYPE_DISK ||
-      !GetFileInformationByHandle(opened, &information) ||
-      (information.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) !=
-          0) {
-    return {};
-  }
+  FileHandle file = fromHandle(CreateFileW(widePath(path).c_str(), GENERIC_READ,
+                                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                           nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  // AUX.rsrc and COM1.rsrc name devices, whose reading would block; pipes stay sources.
+  if (file.isOpen() && GetFileType(handleOf(file)) == FILE_TYPE_CHAR) return {};
   return file;
 }
 
-FileHandle openForWriting(const std::string& path) {
-  return fromHandle(CreateFileW(widePath(path).c_str(), GENERIC_WRITE,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-}
-
-namespace {
-
-// The name of the mutex that stands for the lock on a file: its full path as the file system
-// spells it (whatever link or spelling opened it), hashed to fit a name. Global, so that runs in
-// other sessions wait for it too; local where that is refused.
-std::wstring mutexNameFor(HANDLE file) {
-  std::wstring path(GetFinalPathNameByHandleW(file, nullptr, 0, FILE_NAME_NORMALIZED), L'\0');
-  path.resize(GetFinalPathNameByHandleW(file, path.data(), static_cast<DWORD>(path.size()),
-                                        FILE_NAME_NORMALIZED));
-  if (path.empty()) return {};
-  uint64_t hash = 14695981039346656037ULL;  // FNV-1a
-  for (const wchar_t unit : path) hash = (hash ^ static_cast<uint16_t>(unit)) * 1099511628211ULL;
-  return L"kvowrapper-" + std::to_wstring(hash);
-}
-
-}  // namespace
-
-LockResult lockFile(FileHandle& file, const std::string& path, bool isWaiting,
-                    const std::string& source) {
-  constexpr DWORD kWaitBeforeSaying = 5000;  // milliseconds
-  const std::wstring name = mutexNameFor(handleOf(file));
-  if (name.empty()) return LockResult::kUnavailable;
-  HANDLE mutex = CreateMutexW(nullptr, FALSE, (L"Global\\" + name).c_str());
-  if (mutex == nullptr) mutex = CreateMutexW(nullptr, FALSE, (L"Local\\" + name).c_str());
-  if (mutex == nullptr) return LockResult::kUnavailable;
-  // Held until the wrapper ends, which lets it go whatever way it ends; the handle is never
-  // inherited, so nothing the compiler leaves behind holds it.
-  DWORD waited = WaitForSingleObject(mutex, 0);
-  if (waited == WAIT_TIMEOUT && isWaiting) {
-    // The run that holds the turn will replace the file, which it cannot while it is open here.
-    file.close();
-    waited = WaitForSingleObject(mutex, kWaitBeforeSaying);
-    if (waited == WAIT_TIMEOUT) {
-      report(Message::kWaitingForLock, {source});
-      waited = WaitForSingleObject(mutex, INFINITE);
+Opened openToLock(const std::string& path) {
+  HANDLE opened = CreateFileW(widePath(path).c_str(), FILE_READ_ATTRIBUTES,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS,
+                              nullptr);
+  if (opened == INVALID_HANDLE_VALUE) {
+    const DWORD error = GetLastError();
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
+      return {FileHandle(), FileError::kMissing};
     }
-    bool isMissing = false;
-    file = openRegularFile(path, isMissing);
+    return {FileHandle(), FileError::kNotAllowed};
   }
-  if (waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED) return LockResult::kLocked;
-  CloseHandle(mutex);
-  return waited == WAIT_TIMEOUT ? LockResult::kBusy : LockResult::kUnavailable;
+  FileHandle file = fromHandle(opened);
+  if (GetFileType(opened) == FILE_TYPE_CHAR) return {FileHandle(), FileError::kIsDevice};
+  BY_HANDLE_FILE_INFORMATION information{};
+  if (GetFileType(opened) != FILE_TYPE_DISK || !GetFileInformationByHandle(opened, &information) ||
+      (information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+    return {FileHandle(), FileError::kOther};
+  }
+  if ((information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    return {FileHandle(), FileError::kIsDirectory};
+  }
+  return {std::move(file), FileError::kNone};
+}
+
+FileHandle openFolderOf(const std::string& path) {
+  const std::string folder = path.substr(0, folderEnd(path)) + ".";
+  return fromHandle(CreateFileW(widePath(folder).c_str(), FILE_READ_ATTRIBUTES,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+}
+
+FileHandle openForWriting(const std::string& path) {
+  FileHandle file = fromHandle(CreateFileW(widePath(path).c_str(), GENERIC_WRITE,
+                                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                           nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT,
+                                           nullptr));
+  if (file.isOpen() && GetFileType(handleOf(file)) != FILE_TYPE_DISK) return {};
+  return file;
+}
+
+Opened createNewFile(const std::string& path) {
+  // Shared for deletion, so that an interrupt can remove it while it is open.
+  HANDLE created = CreateFileW(widePath(path).c_str(), GENERIC_READ | GENERIC_WRITE,
+                               FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
+                               FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (created != INVALID_HANDLE_VALUE) return {fromHandle(created), FileError::kNone};
+  return {FileHandle(), errorOf(GetLastError())};
+}
+
+// Windows has no file without a name that can be given one later.
+Opened createUnnamedFile(const std::string& /*path*/) {
+  return {FileHandle(), FileError::kUnsupported};
+}
+
+FileError nameUnnamedFile(const FileHandle& /*file*/, const std::string& /*path*/) {
+  return FileError::kUnsupported;
+}
+
+int64_t readSome(const FileHandle& file, char* buffer, size_t size) {
+  DWORD got = 0;
+  const auto asked = static_cast<DWORD>(std::min<size_t>(size, DWORD{1} << 30));
+  if (ReadFile(handleOf(file), buffer, asked, &got, nullptr)) return got;
+  return GetLastError() == ERROR_BROKEN_PIPE ? 0 : -1;  // a pipe's writer has gone: its end
+}
+
+FileError writeAll(const FileHandle& file, const char* data, size_t size) {
+  while (size > 0) {
+    DWORD put = 0;
+    const auto asked = static_cast<DWORD>(std::min<size_t>(size, DWORD{1} << 30));
+    if (!WriteFile(handleOf(file), data, asked, &put, nullptr)) {
+      return errorOf(GetLastError()) == FileError::kNoRoom ? FileError::kNoRoom : FileError::kOther;
+    }
+    if (put == 0) return FileError::kOther;
+    data += put;
+    size -= put;
+  }
+  return FileError::kNone;
+}
+
+bool finishWriting(FileHandle& file) {
+  return file.close();
 }
 
 namespace {
@@ -131,12 +174,9 @@ namespace {
 std::string identityOf(HANDLE handle) {
   BY_HANDLE_FILE_INFORMATION information{};
   if (!GetFileInformationByHandle(handle, &information)) return {};
-  // The time it was last written too, since a removed file's index may be given to another.
   return std::to_string(information.dwVolumeSerialNumber) + ":" +
          std::to_string(information.nFileIndexHigh) + ":" +
-         std::to_string(information.nFileIndexLow) + ":" +
-         std::to_string(information.ftLastWriteTime.dwHighDateTime) + "." +
-         std::to_string(information.ftLastWriteTime.dwLowDateTime);
+         std::to_string(information.nFileIndexLow);
 }
 
 }  // namespace
@@ -167,67 +207,36 @@ bool rewindFile(const FileHandle& file) {
          SetFilePointerEx(handleOf(file), LARGE_INTEGER{}, nullptr, FILE_BEGIN);
 }
 
-void copyPermissions(const FileHandle& /*from*/, const FileHandle& /*to*/) {}
+// Windows files have no permission bits; their access lists come from the folder.
+void copyPermissions(const std::string& /*path*/, const FileHandle& /*file*/) {}
 
-void passToCompiler(const FileHandle& /*file*/) {}
-
-int64_t readSome(const FileHandle& file, char* buffer, size_t size) {
-  DWORD got = 0;
-  const auto asked = static_cast<DWORD>(std::min<size_t>(size, DWORD{1} << 30));
-  if (ReadFile(handleOf(file), buffer, asked, &got, nullptr)) return got;
-  return GetLastError() == ERROR_BROKEN_PIPE ? 0 : -1;  // a pipe's writer has gone: its end
-}
-
-FileHandle createNewFile(const std::string& path) {
-  // Shared for deletion, so that an interrupt can remove it while it is open.
-  return fromHandle(CreateFileW(widePath(path).c_str(), GENERIC_WRITE,
-                                FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
-                                FILE_ATTRIBUTE_NORMAL, nullptr));
-}
-
-bool writeAll(const FileHandle& file, const char* data, size_t size) {
-  while (size > 0) {
-    DWORD put = 0;
-    const auto asked = static_cast<DWORD>(std::min<size_t>(size, DWORD{1} << 30));
-    if (!WriteFile(handleOf(file), data, asked, &put, nullptr) || put == 0) return false;
-    data += put;
-    size -= put;
-  }
-  return true;
-}
-
-FileHandle finishWriting(FileHandle written, const std::string& path) {
-  bool isMissing = false;
-  FileHandle reader = openRegularFile(path, isMissing);
-  if (!written.close()) return {};
-  return reader;
-}
-
-ReplaceResult replaceFile(const std::string& from, const std::string& to, FileHandle& openAtTo) {
+FileError replaceFile(const std::string& from, const std::string& to, FileHandle& openAtTo) {
   openAtTo.close();
   const std::wstring target = widePath(to);
   const DWORD attributes = GetFileAttributesW(target.c_str());
   if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
       (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
-    return ReplaceResult::kIsDirectory;
+    return FileError::kIsDirectory;
   }
   const std::wstring source = widePath(from);
   // Virus scanners and indexers hold files open for a moment; about a second is waited out.
   constexpr int kAttempts = 40;
   for (int attempt = 0;; ++attempt) {
     if (MoveFileExW(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING)) {
-      return ReplaceResult::kReplaced;
+      return FileError::kNone;
     }
-    const DWORD error = GetLastError();
-    const bool isBusy = error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED ||
-                        error == ERROR_LOCK_VIOLATION;
-    if (!isBusy || attempt + 1 == kAttempts) return ReplaceResult::kFailed;
+    const FileError error = errorOf(GetLastError());
+    if (error != FileError::kNotAllowed || attempt + 1 == kAttempts) return error;
     Sleep(25);
   }
 }
 
 void removeFile(const std::string& path) {
   DeleteFileW(widePath(path).c_str());
+}
+
+void pauseFor(int milliseconds) {
+  Sleep(static_cast<DWORD>(milliseconds));
 }
 
 std::optional<std::string> toAnsiText(std::string_view text) {

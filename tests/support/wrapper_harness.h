@@ -79,6 +79,7 @@ struct Invocation {
   rlim_t memoryLimit = RLIM_INFINITY;
   std::vector<int> ignoredSignals = {};
   uid_t user = 0;  // run as this user (when the tests run as root)
+  std::vector<int> closedDescriptors = {};
 };
 
 struct Outcome {
@@ -122,15 +123,23 @@ class WrapperTest : public ::testing::Test {
       setrlimit(RLIMIT_FSIZE, &files);
       setrlimit(RLIMIT_AS, &memory);
       if (r.user != 0 && (setgid(r.user) != 0 || setuid(r.user) != 0)) _exit(122);
+      for (const int descriptor : r.closedDescriptors) close(descriptor);
       if (chdir(work_.c_str()) == 0) execv(pointers[0], pointers.data());
       _exit(121);
     }
     return pid;
   }
 
-  Outcome finish(pid_t pid, const std::string& tag = "") {
+  // Waits for the run to end: for a minute at most with `isBounded`, after which it is killed
+  // and reported as status -2.
+  Outcome finish(pid_t pid, const std::string& tag = "", bool isBounded = false) {
     int raw = 0;
-    waitpid(pid, &raw, 0);
+    if (isBounded && !waitFor([&] { return waitpid(pid, &raw, WNOHANG) == pid; })) {
+      kill(pid, SIGKILL);
+      waitpid(pid, &raw, 0);
+      return {-2, "", ""};
+    }
+    if (!isBounded) waitpid(pid, &raw, 0);
     Outcome result{WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw),
                    readFile(root_ / ("stderr" + tag)), readFile(root_ / ("stdout" + tag))};
     if (kIsWindows) {
