@@ -25,5 +25,28 @@ TEST(Arguments, AreSortedIntoSourcesAndDefinitions) {
   }
 }
 
+// What a compiler is told the runs above it hold: what can be read of the inherited list and the
+// run's own entries, the oldest dropped to stay within the limit.
+TEST(Arguments, RunIdentitiesStayWithinTheLimit) {
+  struct Case {
+    std::string_view inherited;
+    std::string_view added;
+    size_t limit;
+    std::string_view expected;
+  };
+  const Case cases[] = {
+      {"", "1:2", 100, "1:2"},
+      {"1:2", "3:4 5:6", 100, "1:2 3:4 5:6"},
+      {"x 1:2  :3 4: 5 6:a 7:8:9", "3:4", 100, "1:2 7:8:9 3:4"},
+      {"1:2 3:4 5:6", "7:8", 11, "3:4 5:6 7:8"},
+      {"1:2 3:4 5:6", "7:8", 10, "5:6 7:8"},
+      {"1:2 3:4", "5:6", 3, "5:6"},
+      {"1:2", "3:4", 2, ""},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(listRunIdentities(c.inherited, c.added, c.limit), c.expected) << c.inherited;
+  }
+}
+
 }  // namespace
 }  // namespace kvowrapper

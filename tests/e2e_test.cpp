@@ -168,6 +168,8 @@ TEST_F(WrapperTest, FailuresLeaveNoFile) {
       {{{kCompiler, "kvo", "dir.rsrc"}},
        kIsWindows ? "kvowrapper: unable to open input file dir.rsrc\n"
                   : "kvowrapper: unable to read input file dir.rsrc\n"},
+      // A device's name (on POSIX no file at all): reading it would never end.
+      {{{kCompiler, "kvo", "AUX.rsrc"}}, "kvowrapper: unable to open input file AUX.rsrc\n"},
       {{{kCompiler, "kvo", "taken.rsrc"}},
        "kvowrapper: unable to create temporary file taken.rsrc-processed.rsrc\n"},
       // A compiler that cannot be started: no message, and the processed file is deleted.

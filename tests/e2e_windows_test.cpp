@@ -119,5 +119,32 @@ TEST_F(WrapperTest, EndingTheWrapperEndsTheCompiler) {
   EXPECT_FALSE(fs::exists(work_ / "out.res"));
 }
 
+// Where another program holds the processed file open so that it cannot be replaced, the text is
+// written in place, as on POSIX where the name refuses a new file.
+TEST_F(WrapperTest, WritesInPlaceWhereTheFileCannotBeReplaced) {
+  if (!kIsWindows) GTEST_SKIP() << "Windows sharing";
+  writeFile(work_ / "s.rsrc", "{A}");
+  writeFile(work_ / "s.rsrc-processed.rsrc", "old text");
+  const fs::path gate = root_ / "gate";
+  const fs::path held = root_ / "held";
+  const pid_t holder = fork();
+  if (holder == 0) {
+    setenv("FAKE_KVO_HOLD", ("Z:" + (work_ / "s.rsrc-processed.rsrc").string()).c_str(), 1);
+    setenv("FAKE_KVO_GATE", ("Z:" + gate.string()).c_str(), 1);
+    dup2(open(held.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 1);
+    execl(kLauncher.c_str(), kLauncher.c_str(), kCompiler.c_str(), nullptr);
+    _exit(121);
+  }
+  ASSERT_TRUE(waitFor([&] { return readFile(held).starts_with("held"); }));
+  const Outcome result = run({{kCompiler, "kvo", "-DA=1", "-fo", "s.res", "s.rsrc"}});
+  writeFile(gate, "");
+  waitpid(holder, nullptr, 0);
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.errors, "");
+  EXPECT_EQ(readFile(work_ / "s.rsrc-processed.rsrc"), "1");
+  EXPECT_EQ(readFile(work_ / "s.res"), "1");
+  EXPECT_EQ(files(), (Strings{"s.res", "s.rsrc", "s.rsrc-processed.rsrc"}));
+}
+
 }  // namespace
 }  // namespace e2e
