@@ -97,8 +97,6 @@ std::optional<Failure> ProcessedFile::openTurn() {
 }
 
 std::optional<Failure> ProcessedFile::takeTurn() {
-  const auto start = std::chrono::steady_clock::now();
-  bool isNoticed = false;
   int interval = 1;  // milliseconds: polled, so that the wait is measured without signals
   for (isTurnHeld_ = false;;) {
     if (auto failure = openTurn()) return failure;
@@ -116,9 +114,12 @@ std::optional<Failure> ProcessedFile::takeTurn() {
         return std::nullopt;
       }
     } else {
-      if (!isNoticed && std::chrono::steady_clock::now() - start >= kWaitBeforeSaying) {
+      // Said once a run, however many holders it waits for.
+      const auto now = std::chrono::steady_clock::now();
+      if (!waitStart_.has_value()) waitStart_ = now;
+      if (!isWaitSaid_ && now - *waitStart_ >= kWaitBeforeSaying) {
         onLongWait_(findLockHolder(turn_));
-        isNoticed = true;
+        isWaitSaid_ = true;
       }
       isMadeEmpty_ = false;  // another run locked it first, and will replace it
       turn_.close();         // on Windows the run that holds the turn cannot replace it if open

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <functional>
 #include <optional>
 #include <string>
@@ -14,29 +15,18 @@ namespace kvowrapper {
 // Appended to the source's path to name the processed file beside it.
 inline constexpr std::string_view kProcessedSuffix = "-processed.rsrc";
 
-// The processed file's life. Each rule, the one mechanism that keeps it, and the test that shows
-// it (doc/processed-file.md says the same for users, with what remains):
-// 1. A compiler reads only the text its own run wrote, whole. Runs on one name take turns: a
-//    flock lock (a mutex on Windows) on the file at the name, taken before writing, checked to be
-//    still at the name once taken and again before the new file goes in place, moved onto the new
-//    file before it replaces the old one, and held by the compiler until it ends.
-//    [RunsOnOneSourceTakeTurns, TurnsHoldWhateverTheFileAtTheName]
-// 2. Whatever the file at the name, there is a turn: it is opened for reading and writing, else
-//    reading, else writing; where it cannot be opened at all, or is a link or a FIFO, the turn is
-//    on its folder. Only a file system with no locks at all goes without one.
-//    [TurnsHoldWhateverTheFileAtTheName, GoesOnWithoutALockWhereNoneCanBeHad]
-// 3. A failed run leaves the name as it was: its new file goes with the owner (or, interrupted,
-//    with the write guard), and an empty file it made at the name to lock goes too. The one
-//    exception is writing in place, done only where no new file can be made or put in place or
-//    the disk has no room for it. [FailuresLeaveNoFile, AnInterruptedRunLeavesAWholeText,
-//    WriteFailuresLeaveTheOldText]
-// 4. No run removes a file it did not make: new files have no name until whole (O_TMPFILE) or a
-//    random one; no run removes another's. [AnInterruptedRunLeavesAWholeText]
-// 5. No run waits for itself: the identities (device and inode) of what the compilers above it
-//    hold are in KVOWRAPPER_PROCESSING; they stay true since those compilers keep the files
-//    open. [ANestedRunFailsAtOnce]
-// 6. The compiler's own locks on its input are its own: flock and fcntl locks do not meet on
-//    local file systems. [CompilerMayLockItsInput]
+// The processed file's life, owned by one object. Its rules, each with the one mechanism that
+// keeps it, the test that shows it and what remains, are in doc/processed-file.md:
+// 1. a compiler reads only the text its own run wrote, whole (the turn);
+// 2. every run has a turn, whatever the file at the name (the file, or its folder);
+// 3. a name taken meanwhile does not hand a compiler another text (checked before the rename);
+// 4. a failed run leaves the name as it was (new files unnamed or guarded; empty file removed);
+// 5. the text is written in place only where no new file can be (refused, or no room);
+// 6. no run removes a file it did not make (unnamed or random names; Windows' fixed name);
+// 7. no run waits for itself (KVOWRAPPER_PROCESSING);
+// 8. a compiler's own locks on its input are its own (flock, not fcntl);
+// 9. a standard descriptor never aliases a file (main);
+// 10. a run that waits says so once (after five seconds in all).
 class ProcessedFile {
  public:
   // Called once a run has waited five seconds for its turn, with the process that holds it where
@@ -93,6 +83,8 @@ class ProcessedFile {
   std::string name_;
   std::string ancestors_;
   WaitNotice onLongWait_;
+  std::optional<std::chrono::steady_clock::time_point> waitStart_;
+  bool isWaitSaid_ = false;
   FileHandle turn_;  // the file at the name, or its folder, locked where `isTurnHeld_`
   std::string turnIdentity_;
   bool isTurnHeld_ = false;
