@@ -346,8 +346,8 @@ TEST_F(WrapperTest, TurnsHoldWhateverTheFileAtTheName) {
     EXPECT_EQ(finish(firsts[i], "a" + tag).status, 0) << c.what;
     const Outcome second = finish(seconds[i], "b" + tag);
     EXPECT_EQ(second.status, 0) << c.what;
-    EXPECT_EQ(second.errors, "kvowrapper: waiting for another run on " + tag +
-                                 "/s.rsrc (process " + std::to_string(firsts[i]) + ")\n")
+    EXPECT_EQ(second.errors, "kvowrapper: waiting for another run on " + tag + "/s.rsrc (process " +
+                                 std::to_string(firsts[i]) + ")\n")
         << c.what;
     // A compiler fails to read a file no one may open, as it would without the wrapper.
     if (c.mode == fs::perms::none) continue;
@@ -484,9 +484,9 @@ TEST_F(WrapperTest, ANestedRunFailsAtOnce) {
     for (char& c : text) c = c == '/' ? '\\' : c;
     return text;
   };
-  const std::string nested = kIsWindows
-                                 ? windowsPath(kWrapper) + " " + windowsPath(kCompiler) + " kvo s.rsrc"
-                                 : "timeout 20 " + kWrapper + " " + kCompiler + " kvo s.rsrc";
+  const std::string nested =
+      kIsWindows ? windowsPath(kWrapper) + " " + windowsPath(kCompiler) + " kvo s.rsrc"
+                 : "timeout 20 " + kWrapper + " " + kCompiler + " kvo s.rsrc";
   std::string longList;
   while (longList.size() < (size_t{128} << 10) - 40) longList += "12345:67890 ";
   const struct {

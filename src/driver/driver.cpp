@@ -80,9 +80,8 @@ int runWrapper(int argc, const char* const* argv) {
   if (!produceProcessedFile(table, inputPath, processed)) return 1;
   // Every source position carries the processed path of the last source.
   for (const size_t entry : sourceEntries) forwarded[entry] = processed.name().c_str();
-  setCompilerEnvironment(kRunsVariable,
-                         listRunIdentities(ancestors, processed.identities(),
-                                           environmentValueLimit(kRunsVariable)));
+  setCompilerEnvironment(kRunsVariable, listRunIdentities(ancestors, processed.identities(),
+                                                          environmentValueLimit(kRunsVariable)));
   processed.handToCompiler();
 
   if (const auto status = launchRealCompiler(realCompilerPath, forwarded.data())) {

@@ -1,7 +1,7 @@
 #pragma once
 
-#include <optional>
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
 

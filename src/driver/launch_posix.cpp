@@ -14,7 +14,7 @@ std::optional<int> launchRealCompiler(const char* path, const char* const* argum
 
 size_t environmentValueLimit(std::string_view name) {
   constexpr size_t kLongestString = size_t{128} * 1024;  // Linux's MAX_ARG_STRLEN
-  return kLongestString - name.size() - 2;                 // "=" and the NUL
+  return kLongestString - name.size() - 2;               // "=" and the NUL
 }
 
 void setCompilerEnvironment(const char* name, const std::string& value) {

@@ -170,8 +170,8 @@ ProcessedFile::NewFileOutcome ProcessedFile::writeNewFile(TextWriter& text) {
   if (temporary.empty()) {
     for (int attempt = 0; attempt < 8; ++attempt) {
       temporary = temporaryNameFor(name_, TemporaryName::kRandom);
-      const FileError named = guard.nameNewFile(
-          temporary, [&] { return nameUnnamedFile(created.file, temporary); });
+      const FileError named =
+          guard.nameNewFile(temporary, [&] { return nameUnnamedFile(created.file, temporary); });
       if (named == FileError::kNone) break;
       temporary.clear();
       if (named != FileError::kExists) break;

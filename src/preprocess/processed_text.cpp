@@ -67,8 +67,8 @@ FileError writeUnits(const FileHandle& out, std::basic_string<Unit>& units, bool
 // them would have a longer name than any defined. The rest is kept for the next window, so a
 // carry is never longer than the longest name, and the passes are linear on any text.
 template <class Unit>
-Written writePasses(SourceReader& reader, std::string_view sourcePath,
-                    const DefinitionTable& table, const FileHandle& out) {
+Written writePasses(SourceReader& reader, std::string_view sourcePath, const DefinitionTable& table,
+                    const FileHandle& out) {
   constexpr size_t kGathered = size_t{256} * 1024;
   const bool isSwapped =
       isUtf16(reader.encoding()) &&

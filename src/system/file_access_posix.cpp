@@ -147,7 +147,8 @@ FileError writeAll(const FileHandle& file, const char* data, size_t size) {
   while (size > 0) {
     const ssize_t put = write(descriptor(file), data, size);
     if (put < 0 && errno == EINTR) continue;
-    if (put < 0) return errorOf(errno) == FileError::kNoRoom ? FileError::kNoRoom : FileError::kOther;
+    if (put < 0)
+      return errorOf(errno) == FileError::kNoRoom ? FileError::kNoRoom : FileError::kOther;
     if (put == 0) return FileError::kOther;
     data += put;
     size -= static_cast<size_t>(put);

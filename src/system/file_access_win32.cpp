@@ -86,10 +86,10 @@ FileHandle openSource(const std::string& path) {
 }
 
 Opened openToLock(const std::string& path) {
-  HANDLE opened = CreateFileW(widePath(path).c_str(), FILE_READ_ATTRIBUTES,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                              OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS,
-                              nullptr);
+  HANDLE opened =
+      CreateFileW(widePath(path).c_str(), FILE_READ_ATTRIBUTES,
+                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                  FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (opened == INVALID_HANDLE_VALUE) {
     const DWORD error = GetLastError();
     if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
@@ -118,10 +118,9 @@ FileHandle openFolderOf(const std::string& path) {
 }
 
 FileHandle openForWriting(const std::string& path) {
-  FileHandle file = fromHandle(CreateFileW(widePath(path).c_str(), GENERIC_WRITE,
-                                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                           nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT,
-                                           nullptr));
+  FileHandle file = fromHandle(CreateFileW(
+      widePath(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+      nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
   if (file.isOpen() && GetFileType(handleOf(file)) != FILE_TYPE_DISK) return {};
   return file;
 }
