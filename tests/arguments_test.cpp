@@ -2,6 +2,7 @@
 
 #include "definitions/definition_table.h"
 #include "driver/arguments.h"
+#include "system/file_access.h"
 
 namespace kvowrapper {
 namespace {
@@ -46,6 +47,14 @@ TEST(Arguments, RunIdentitiesStayWithinTheLimit) {
   for (const auto& c : cases) {
     EXPECT_EQ(listRunIdentities(c.inherited, c.added, c.limit), c.expected) << c.inherited;
   }
+}
+
+// On POSIX only a slash ends a folder, so that the new file's name beside the processed one is
+// hidden whatever the source's name holds.
+TEST(Paths, FoldersEndAtTheLastSlashOnly) {
+  const std::pair<std::string_view, size_t> cases[] = {
+      {"a.rsrc", 0}, {"/a.rsrc", 1}, {"d/e/a.rsrc", 4}, {"c:\\d\\a:b.rsrc", 0}, {"x/c:a.rsrc", 2}};
+  for (const auto& [path, end] : cases) EXPECT_EQ(folderEnd(path), end) << path;
 }
 
 }  // namespace

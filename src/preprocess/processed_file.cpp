@@ -121,8 +121,7 @@ std::optional<Failure> ProcessedFile::takeTurn() {
         onLongWait_(findLockHolder(turn_));
         isWaitSaid_ = true;
       }
-      isMadeEmpty_ = false;  // another run locked it first, and will replace it
-      turn_.close();         // on Windows the run that holds the turn cannot replace it if open
+      turn_.close();  // on Windows the run that holds the turn cannot replace it while open
       pauseFor(interval);
       interval = std::min(interval * 2, 32);
     }
