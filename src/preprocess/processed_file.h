@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "preprocess/processed_text.h"
+#include "preprocess/written.h"
 #include "system/file_access.h"
 #include "system/messages.h"
 

@@ -1,22 +1,12 @@
 #pragma once
 
-#include <optional>
 #include <string_view>
 
 #include "definitions/definition_table.h"
+#include "preprocess/written.h"
 #include "system/file_access.h"
-#include "system/messages.h"
 
 namespace kvowrapper {
-
-// What writing a text gave: done; a write that failed (`writeError`: kNoRoom, or kOther for any
-// other failure); or a failure of the text's own, which names its message.
-struct Written {
-  FileError writeError = FileError::kNone;
-  std::optional<Failure> failure;
-
-  bool isDone() const { return writeError == FileError::kNone && !failure.has_value(); }
-};
 
 // Writes the processed text of `source`, read from where it stands to the end of its text, to
 // `out`: {name} references to `table`'s definitions expanded, then continued strings joined,
