@@ -137,7 +137,7 @@ ProcessedFile::NewFileOutcome ProcessedFile::writeNewFile(TextWriter& text) {
   if (created.error == FileError::kUnsupported) {
     // Where the turn is the name's own (a mutex on Windows), a file at the fixed name was left by
     // a run that held the turn before and has ended: it goes, so at most one is ever left.
-    const bool isFixed = isTurnHeld_ && kIsTurnKeyedByName;
+    const bool isFixed = isTurnHeld_ && !isTurnOnFolder_ && kIsTurnKeyedByName;
     created.error = FileError::kExists;
     for (int attempt = 0; attempt < 8 && created.error == FileError::kExists; ++attempt) {
       temporary = temporaryNameFor(name_, isFixed ? TemporaryName::kFixed : TemporaryName::kRandom);
