@@ -4,7 +4,6 @@
 
 #include <cerrno>
 
-// NOLINTNEXTLINE(cert-dcl50-cpp): it stands in for the C library's own
 extern "C" int flock(int /*descriptor*/, int /*operation*/) {
   errno = ENOLCK;
   return -1;

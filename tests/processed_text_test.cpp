@@ -17,6 +17,7 @@
 #include "preprocess/processed_text.h"
 #include "reference_passes.h"
 #include "system/utf16.h"
+#include "utf16_text.h"
 
 namespace kvowrapper {
 namespace {
@@ -153,15 +154,6 @@ TEST(ProcessText, MatchesPlainPassesOnHostileTexts) {
   }
 }
 
-std::string bytesOf(const std::u16string& units, bool isBigEndian) {
-  std::string bytes = isBigEndian ? "\xFE\xFF" : "\xFF\xFE";
-  for (const char16_t unit : units) {
-    bytes += static_cast<char>(isBigEndian ? unit >> 8 : unit & 0xFF);
-    bytes += static_cast<char>(isBigEndian ? unit & 0xFF : unit >> 8);
-  }
-  return bytes;
-}
-
 // UTF-16 texts (the fuzzer compares the passes over them) read from a file and through a FIFO
 // written a few bytes at a time: several windows, each cut before a character, with surrogate
 // pairs, both byte orders and an odd last byte.
@@ -177,11 +169,11 @@ TEST(ProcessText, ReadsUtf16TextsWhole) {
   const DefinitionTable lone = {{"H", "\xED\xA0\x80"}, {"L", "\xED\xB0\x80"}};
   EXPECT_EQ(processFile(lone, "\xEF\xBB\xBF{L}"), "\xEF\xBB\xBF\xED\xB0\x80");
   for (const bool isBigEndian : {false, true}) {
-    EXPECT_EQ(processFile(lone, bytesOf(u"{H}x{L}", isBigEndian)),
-              bytesOf(u"\xD800x\xDC00", isBigEndian));
+    EXPECT_EQ(processFile(lone, testing_support::utf16(u"{H}x{L}", isBigEndian)),
+              testing_support::utf16(u"\xD800x\xDC00", isBigEndian));
     for (const size_t step : {0, 1021, 4093}) {
-      EXPECT_EQ(processFile({{"A", "x"}}, bytesOf(large, isBigEndian) + "!", step),
-                bytesOf(expected, isBigEndian) + "!");
+      EXPECT_EQ(processFile({{"A", "x"}}, testing_support::utf16(large, isBigEndian) + "!", step),
+                testing_support::utf16(expected, isBigEndian) + "!");
     }
   }
 }

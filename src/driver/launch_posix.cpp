@@ -7,8 +7,7 @@ namespace kvowrapper {
 
 std::optional<int> launchRealCompiler(const char* path, const char* const* arguments) {
   // execvp's prototype predates const; it does not modify the strings.
-  execvp(path,
-         const_cast<char* const*>(arguments));  // NOLINT(cppcoreguidelines-pro-type-const-cast)
+  execvp(path, const_cast<char* const*>(arguments));
   return std::nullopt;
 }
 

@@ -3,12 +3,11 @@
 #include <memory>
 #include <string>
 
-#include "driver/command_line.h"
 #include "driver/launch.h"
+#include "driver/windows_command_line.h"
 #include "system/file_access.h"
 #include "system/messages.h"
-#include "system/utf16.h"
-#include "system/wide_path_win32.h"
+#include "system/wide_win32.h"
 
 namespace kvowrapper {
 
@@ -25,16 +24,11 @@ using OwnedHandle = std::unique_ptr<void, HandleCloser>;
 constexpr size_t kMaxCommandLine = 32767;  // UTF-16 units with the terminating NUL
 constexpr size_t kMaxShellLine = 8191;
 
-std::wstring wide(std::string_view text) {
-  const std::u16string units = toUtf16(text);
-  return std::wstring(units.begin(), units.end());
-}
-
 std::string environmentVariable(const wchar_t* name) {
   std::wstring value(GetEnvironmentVariableW(name, nullptr, 0), L'\0');
   if (value.empty()) return {};
   value.resize(GetEnvironmentVariableW(name, value.data(), static_cast<DWORD>(value.size())));
-  return fromUtf16(std::u16string(value.begin(), value.end()));
+  return fromWide(value);
 }
 
 // A long program path as a path from the current directory, for where the prefixed form is
@@ -52,7 +46,7 @@ std::wstring belowCurrentDirectory(const std::wstring& longPath) {
 std::string commandInterpreter() {
   wchar_t system[MAX_PATH];
   const UINT length = GetSystemDirectoryW(system, MAX_PATH);
-  return fromUtf16(std::u16string(system, system + length)) + "\\cmd.exe";
+  return fromWide(std::wstring_view(system, length)) + "\\cmd.exe";
 }
 
 BOOL WINAPI leaveToCompiler(DWORD event) {
@@ -84,7 +78,7 @@ std::optional<int> launchRealCompiler(const char* path, const char* const* argum
   std::wstring application = full;
   std::string line;
   size_t limit = kMaxCommandLine - 1;
-  const std::string script = fromUtf16(std::u16string(full.begin(), full.end()));
+  const std::string script = fromWide(full);
   if (isBatchFile(script)) {
     // The runtime would hand cmd the program name as the command to run, and cmd reads
     // arguments by rules of its own; the script is named by its full path instead, which cmd
@@ -94,7 +88,7 @@ std::optional<int> launchRealCompiler(const char* path, const char* const* argum
       return std::nullopt;
     }
     const std::string shell = commandInterpreter();
-    application = wide(shell);
+    application = toWide(shell);
     size_t refused = 0;
     auto batchLine = buildBatchCommandLine(shell, script, arguments + 1, refused);
     if (!batchLine.has_value()) {
@@ -111,7 +105,7 @@ std::optional<int> launchRealCompiler(const char* path, const char* const* argum
     }
     line = std::move(*programLine);
   }
-  std::wstring commandLine = wide(line);
+  std::wstring commandLine = toWide(line);
   // A line Windows would cut is a failed start, never a compiler run with a truncated argument.
   if (commandLine.size() > limit) return std::nullopt;
 
@@ -147,7 +141,7 @@ size_t environmentValueLimit(std::string_view /*name*/) {
 }
 
 void setCompilerEnvironment(const char* name, const std::string& value) {
-  SetEnvironmentVariableW(wide(name).c_str(), wide(value).c_str());
+  SetEnvironmentVariableW(toWide(name).c_str(), toWide(value).c_str());
 }
 
 }  // namespace kvowrapper

@@ -4,7 +4,7 @@
 
 #include "driver/driver.h"
 #include "system/messages.h"
-#include "system/utf16.h"
+#include "system/wide_win32.h"
 
 // The wide entry point: the arguments arrive as UTF-16, whatever the ANSI code page, and are
 // handled as UTF-8 from here on.
@@ -15,7 +15,7 @@ int wmain(int argc, wchar_t** argv) {
     arguments.reserve(static_cast<size_t>(argc));
     for (int i = 0; i < argc; ++i) {
       const std::wstring_view argument = argv[i];
-      arguments.push_back(kvowrapper::fromUtf16(std::u16string(argument.begin(), argument.end())));
+      arguments.push_back(kvowrapper::fromWide(argument));
       pointers.push_back(arguments.back().c_str());
     }
     pointers.push_back(nullptr);

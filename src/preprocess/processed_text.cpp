@@ -8,6 +8,7 @@
 
 #include "preprocess/source_reader.h"
 #include "preprocess/text_passes.h"
+#include "system/text_encoding.h"
 #include "system/utf16.h"
 
 namespace kvowrapper {

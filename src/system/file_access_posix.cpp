@@ -232,20 +232,4 @@ void pauseFor(int milliseconds) {
   nanosleep(&interval, nullptr);
 }
 
-std::optional<std::string> toAnsiText(std::string_view text) {
-  return std::string(text);
-}
-
-std::optional<std::string> toUtf8Text(std::string_view text) {
-  return std::string(text);
-}
-
-std::string_view ansiCodePageName() {
-  return "the ANSI code page";
-}
-
-void writeToStandardError(std::string_view line) {
-  std::fwrite(line.data(), 1, line.size(), stderr);
-}
-
 }  // namespace kvowrapper

@@ -5,21 +5,14 @@
 #include <string>
 
 #include "system/file_access.h"
-#include "system/utf16.h"
-#include "system/wide_path_win32.h"
-#include "system/windows_path.h"
+#include "system/wide_win32.h"
 
 namespace kvowrapper {
 
 namespace {
 
 HANDLE handleOf(const FileHandle& file) {
-  return reinterpret_cast<HANDLE>(file.native());  // NOLINT(performance-no-int-to-ptr)
-}
-
-std::wstring toWide(std::string_view text) {
-  const std::u16string units = toUtf16(text);
-  return std::wstring(units.begin(), units.end());
+  return reinterpret_cast<HANDLE>(file.native());
 }
 
 FileError errorOf(DWORD error) {
@@ -45,21 +38,10 @@ FileError errorOf(DWORD error) {
 }
 
 FileHandle fromHandle(HANDLE handle) {
-  return FileHandle(handle == INVALID_HANDLE_VALUE ? -1
-                                                   : reinterpret_cast<intptr_t>(handle));  // NOLINT
+  return FileHandle(handle == INVALID_HANDLE_VALUE ? -1 : reinterpret_cast<intptr_t>(handle));
 }
 
 }  // namespace
-
-std::wstring widePath(const std::string& path) {
-  const std::wstring given = toWide(path);
-  std::wstring full(GetFullPathNameW(given.c_str(), 0, nullptr, nullptr), L'\0');
-  full.resize(
-      GetFullPathNameW(given.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr));
-  if (full.empty()) return given;
-  const std::u16string extended = extendedLengthPath(std::u16string(full.begin(), full.end()));
-  return std::wstring(extended.begin(), extended.end());
-}
 
 size_t folderEnd(std::string_view path) {
   const size_t separator = path.find_last_of("/\\:");
@@ -73,7 +55,7 @@ bool isFileAt(const std::string& path) {
 
 bool FileHandle::close() {
   if (!isOpen()) return true;
-  return CloseHandle(reinterpret_cast<HANDLE>(std::exchange(native_, kNone))) != 0;  // NOLINT
+  return CloseHandle(reinterpret_cast<HANDLE>(std::exchange(native_, kNone))) != 0;
 }
 
 FileHandle openSource(const std::string& path) {
@@ -236,55 +218,6 @@ void removeFile(const std::string& path) {
 
 void pauseFor(int milliseconds) {
   Sleep(static_cast<DWORD>(milliseconds));
-}
-
-std::optional<std::string> toAnsiText(std::string_view text) {
-  const UINT codePage = GetACP();
-  if (codePage == CP_UTF8) return toUtf8Text(text);
-  const std::wstring units = toWide(text);
-  if (units.empty()) return std::string();
-  BOOL isLacking = FALSE;
-  const auto count = static_cast<int>(units.size());
-  const int size = WideCharToMultiByte(codePage, WC_NO_BEST_FIT_CHARS, units.data(), count, nullptr,
-                                       0, nullptr, &isLacking);
-  std::string bytes(static_cast<size_t>(size), '\0');
-  WideCharToMultiByte(codePage, WC_NO_BEST_FIT_CHARS, units.data(), count, bytes.data(), size,
-                      nullptr, &isLacking);
-  if (size == 0 || isLacking) return std::nullopt;
-  return bytes;
-}
-
-std::optional<std::string> toUtf8Text(std::string_view text) {
-  if (hasSurrogate(text)) return std::nullopt;
-  return std::string(text);
-}
-
-std::string_view ansiCodePageName() {
-  return GetACP() == CP_UTF8 ? "UTF-8" : "the ANSI code page";
-}
-
-// Messages go to a console as UTF-16, which it shows as it is (its own code page is not the ANSI
-// one: é in the ANSI bytes would show as Ú); to a file or a pipe as narrow text in the ANSI code
-// page, where a character it lacks shows as '?'.
-void writeToStandardError(std::string_view line) {
-  const std::wstring units = toWide(line);
-  HANDLE console = GetStdHandle(STD_ERROR_HANDLE);
-  DWORD mode = 0;
-  if (GetConsoleMode(console, &mode)) {
-    std::fflush(stderr);
-    DWORD written = 0;
-    WriteConsoleW(console, units.data(), static_cast<DWORD>(units.size()), &written, nullptr);
-    return;
-  }
-  const auto count = static_cast<int>(units.size());
-  const int size =
-      WideCharToMultiByte(CP_ACP, 0, units.data(), count, nullptr, 0, nullptr, nullptr);
-  std::string bytes(static_cast<size_t>(size), '\0');
-  WideCharToMultiByte(CP_ACP, 0, units.data(), count, bytes.data(), size, nullptr, nullptr);
-  std::fwrite(bytes.data(), 1, bytes.size(), stderr);
-  // The runtime buffers standard error when it is a file or a pipe: a message such as the one
-  // about waiting must show when it is written, not when the wrapper ends.
-  std::fflush(stderr);
 }
 
 }  // namespace kvowrapper

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "system/file_access.h"
+#include "system/standard_error.h"
 
 namespace kvowrapper {
 

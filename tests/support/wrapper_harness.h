@@ -22,7 +22,11 @@
 #include <string>
 #include <vector>
 
+#include "utf16_text.h"
+
 namespace e2e {
+
+using testing_support::utf16;
 
 namespace fs = std::filesystem;
 using Strings = std::vector<std::string>;
@@ -58,18 +62,6 @@ inline std::string readFile(const fs::path& path) {
 inline void writeFile(const fs::path& path, const std::string& bytes) {
   fs::create_directories(path.parent_path());
   std::ofstream(path, std::ios::binary) << bytes;
-}
-
-// A UTF-16 text with its byte-order mark.
-inline std::string utf16(std::u16string_view text, bool isBigEndian = false) {
-  std::string bytes = isBigEndian ? "\xFE\xFF" : "\xFF\xFE";
-  for (const char16_t unit : text) {
-    const auto high = static_cast<char>(unit >> 8);
-    const auto low = static_cast<char>(unit & 0xFF);
-    bytes += isBigEndian ? high : low;
-    bytes += isBigEndian ? low : high;
-  }
-  return bytes;
 }
 
 struct Invocation {

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "driver/command_line.h"
+#include "driver/windows_command_line.h"
 #include "system/utf16.h"
 
 int wmain(int argc, wchar_t** argv) {

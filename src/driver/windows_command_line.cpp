@@ -1,4 +1,4 @@
-#include "driver/command_line.h"
+#include "driver/windows_command_line.h"
 
 #include <array>
 
