@@ -69,18 +69,19 @@ int runWrapper(int argc, const char* const* argv) {
   // What the compilers of the runs this one was started under hold, so that a compiler that runs
   // the wrapper again on its own source fails rather than wait for itself.
   const char* inherited = std::getenv(kRunsVariable);
-  const std::string ancestors = inherited == nullptr ? "" : inherited;
-  ProcessedFile processed(inputPath, ancestors, [&](const std::optional<std::string>& holder) {
-    if (holder.has_value()) {
-      report(Message::kWaitingForLockHolder, {inputPath, *holder});
-    } else {
-      report(Message::kWaitingForLock, {inputPath});
-    }
-  });
+  const std::string heldAbove = inherited == nullptr ? "" : inherited;
+  ProcessedFile processed(inputPath, heldAbove,
+                          [&](const std::optional<std::string>& holdingProcess) {
+                            if (holdingProcess.has_value()) {
+                              report(Message::kWaitingForLockHolder, {inputPath, *holdingProcess});
+                            } else {
+                              report(Message::kWaitingForLock, {inputPath});
+                            }
+                          });
   if (!produceProcessedFile(table, inputPath, processed)) return 1;
   // Every source position carries the processed path of the last source.
   for (const size_t entry : sourceEntries) forwarded[entry] = processed.name().c_str();
-  setCompilerEnvironment(kRunsVariable, listRunIdentities(ancestors, processed.identities(),
+  setCompilerEnvironment(kRunsVariable, listRunIdentities(heldAbove, processed.identities(),
                                                           environmentValueLimit(kRunsVariable)));
   processed.handToCompiler();
 

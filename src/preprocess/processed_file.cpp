@@ -14,7 +14,7 @@ namespace {
 
 constexpr auto kWaitBeforeSaying = std::chrono::seconds(5);
 
-bool isListed(std::string_view identities, std::string_view identity) {
+bool isAmong(std::string_view identities, std::string_view identity) {
   for (size_t at = 0; at < identities.size();) {
     const size_t end = std::min(identities.find(' ', at), identities.size());
     if (identities.substr(at, end - at) == identity) return true;
@@ -51,11 +51,11 @@ struct ProcessedFile::NewFileOutcome {
   bool isInPlaceWanted = false;
 };
 
-ProcessedFile::ProcessedFile(std::string_view sourcePath, std::string_view ancestors,
+ProcessedFile::ProcessedFile(std::string_view sourcePath, std::string_view heldAbove,
                              WaitNotice onLongWait)
     : source_(sourcePath),
       name_(std::string(sourcePath) + std::string(kProcessedSuffix)),
-      ancestors_(ancestors),
+      heldAbove_(heldAbove),
       onLongWait_(std::move(onLongWait)) {}
 
 ProcessedFile::~ProcessedFile() {
@@ -102,7 +102,7 @@ std::optional<Failure> ProcessedFile::takeTurn() {
     if (auto failure = openTurn()) return failure;
     if (!turn_.isOpen()) return std::nullopt;  // not even the folder opens: no turn
     turnIdentity_ = fileIdentity(turn_);
-    if (isListed(ancestors_, turnIdentity_)) return Failure{Message::kNestedRun, {source_}};
+    if (isAmong(heldAbove_, turnIdentity_)) return Failure{Message::kNestedRun, {source_}};
     const LockResult lock = tryLockTurn(turn_);
     if (lock == LockResult::kNoLocks) return std::nullopt;
     if (lock == LockResult::kLocked) {

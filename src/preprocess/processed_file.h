@@ -31,7 +31,7 @@ class ProcessedFile {
  public:
   // Called once a run has waited five seconds for its turn, with the process that holds it where
   // the system tells.
-  using WaitNotice = std::function<void(const std::optional<std::string>& holder)>;
+  using WaitNotice = std::function<void(const std::optional<std::string>& holdingProcess)>;
 
   // The text a processed file is written with. It may be asked for twice, the second time to
   // write it in place.
@@ -43,9 +43,9 @@ class ProcessedFile {
     virtual bool rewind() = 0;
   };
 
-  // The processed file of the source at `sourcePath`; `ancestors` lists the identities that the
+  // The processed file of the source at `sourcePath`; `heldAbove` lists the identities that the
   // runs this one was started under hold (see identities).
-  ProcessedFile(std::string_view sourcePath, std::string_view ancestors, WaitNotice onLongWait);
+  ProcessedFile(std::string_view sourcePath, std::string_view heldAbove, WaitNotice onLongWait);
   ProcessedFile(const ProcessedFile&) = delete;
   ProcessedFile& operator=(const ProcessedFile&) = delete;
   // Removes an empty file it made at the name that still stands there.
@@ -81,7 +81,7 @@ class ProcessedFile {
 
   std::string source_;
   std::string name_;
-  std::string ancestors_;
+  std::string heldAbove_;
   WaitNotice onLongWait_;
   std::optional<std::chrono::steady_clock::time_point> waitStart_;
   bool isWaitSaid_ = false;

@@ -28,9 +28,10 @@ LockResult tryLockTurn(const FileHandle& file);
 // name's.
 void moveTurnTo(const FileHandle& newFile);
 
-// Lets the compiler that replaces the wrapper hold the turn: on POSIX `holder` stays open through
-// the exec; on Windows nothing, since the wrapper holds the mutex while it waits for the compiler.
-void handTurnToCompiler(const FileHandle& holder);
+// Lets the compiler that replaces the wrapper hold the turn: on POSIX `lockedFile` stays open
+// through the exec; on Windows nothing, since the wrapper holds the mutex while it waits for the
+// compiler.
+void handTurnToCompiler(const FileHandle& lockedFile);
 
 // A live process other than this one that holds a lock on `file`, where the system tells (Linux
 // does); none elsewhere.

@@ -44,8 +44,8 @@ void moveTurnTo(const FileHandle& newFile) {
   flock(descriptor(newFile), LOCK_EX | LOCK_NB);
 }
 
-void handTurnToCompiler(const FileHandle& holder) {
-  if (holder.isOpen()) fcntl(descriptor(holder), F_SETFD, 0);
+void handTurnToCompiler(const FileHandle& lockedFile) {
+  if (lockedFile.isOpen()) fcntl(descriptor(lockedFile), F_SETFD, 0);
 }
 
 std::optional<std::string> findLockHolder(const FileHandle& file) {

@@ -45,7 +45,7 @@ LockResult tryLockTurn(const FileHandle& file) {
 void moveTurnTo(const FileHandle& /*newFile*/) {}
 
 // The wrapper holds the mutex while it waits for the compiler.
-void handTurnToCompiler(const FileHandle& /*holder*/) {}
+void handTurnToCompiler(const FileHandle& /*lockedFile*/) {}
 
 // Windows does not tell who holds a mutex.
 std::optional<std::string> findLockHolder(const FileHandle& /*file*/) {
