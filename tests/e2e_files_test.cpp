@@ -58,7 +58,7 @@ TEST_F(WrapperTest, WritesInPlaceWhereNoNewFileCanBe) {
   auto plant = [&](const fs::path& folder, uid_t owner, fs::perms mode) {
     fs::create_directory(folder);
     writeFile(folder / "s.rsrc", source);
-    writeFile(folder / "s.rsrc-processed.rsrc", std::string(50000, 'o'));
+    writeFile(folder / "s.rsrc-processed.rsrc", std::string(60000, 'o'));  // longer: truncated
     EXPECT_EQ(chown((folder / "s.rsrc-processed.rsrc").c_str(), owner, owner), 0);
     fs::permissions(folder / "s.rsrc-processed.rsrc", fs::perms::all & ~fs::perms::others_exec);
     fs::permissions(folder, mode);
@@ -68,6 +68,7 @@ TEST_F(WrapperTest, WritesInPlaceWhereNoNewFileCanBe) {
     std::string what;
     std::function<fs::path()> setUp;
     uid_t user;
+    bool isWritten = true;
   } cases[] = {
       {"folder the user may not write in",
        [&] {
@@ -77,6 +78,16 @@ TEST_F(WrapperTest, WritesInPlaceWhereNoNewFileCanBe) {
        user},
       {"sticky folder",
        [&] { return plant(work_ / "sticky", 0, fs::perms::all | fs::perms::sticky_bit); }, user},
+      // Never through a second name into another file.
+      {"processed file with another name",
+       [&] {
+         const fs::path folder = plant(work_ / "linked", user, fs::perms::all);
+         fs::create_hard_link(folder / "s.rsrc-processed.rsrc", folder / "other");
+         fs::permissions(folder,
+                         fs::perms::owner_all | fs::perms::others_read | fs::perms::others_exec);
+         return folder;
+       },
+       user, false},
       {"mount point",
        [&] {
          const fs::path folder = plant(work_ / "mount", 0, fs::perms::all);
@@ -105,6 +116,11 @@ TEST_F(WrapperTest, WritesInPlaceWhereNoNewFileCanBe) {
     Invocation invocation{{kCompiler, "kvo", relative}};
     invocation.user = c.user;
     const Outcome result = run(invocation);
+    if (!c.isWritten) {
+      EXPECT_EQ(result.status, 1) << c.what;
+      EXPECT_TRUE(readFile(name) == std::string(60000, 'o')) << c.what;
+      continue;
+    }
     EXPECT_EQ(result.status, 0) << c.what;
     EXPECT_EQ(result.errors, "") << c.what;
     EXPECT_EQ(readFile(name), source) << c.what;
@@ -170,6 +186,14 @@ TEST_F(WrapperTest, ReplacesWhateverStandsAtTheProcessedName) {
     EXPECT_EQ(files(), (Strings{".s.rsrc.tmp", "other", "s.rsrc", "s.rsrc-processed.rsrc"}))
         << what;
   }
+  // A new processed file gets 0666 less the umask, here none.
+  fs::remove(name);
+  const mode_t umaskBefore = umask(0);
+  EXPECT_EQ(run({{kCompiler, "kvo", "-DA=1", "s.rsrc"}}).status, 0);
+  umask(umaskBefore);
+  EXPECT_EQ(fs::status(name).permissions(), fs::perms::owner_read | fs::perms::owner_write |
+                                                fs::perms::group_read | fs::perms::group_write |
+                                                fs::perms::others_read | fs::perms::others_write);
 }
 
 // A run killed while it writes leaves the processed name holding a whole text, old or new; an
@@ -402,6 +426,7 @@ TEST_F(WrapperTest, WaitingIsSaidOnceAfterFiveSecondsInAll) {
   const int firstHolder = hold(name);
   const pid_t run = start({{kCompiler, "kvo", "-DV=c", "-fo", "c.res", "s.rsrc"}});
   sleep(4);
+  EXPECT_EQ(readFile(root_ / "stderr"), "");  // not after a short wait
   writeFile(work_ / "next", "second holder's");
   const int secondHolder = hold(work_ / "next");
   fs::rename(work_ / "next", name);

@@ -66,6 +66,8 @@ TEST_F(WrapperTest, HandsOverTheProcessedSource) {
        {"C:\\Program Files\\kvo.exe", odd[0], odd[1], odd[2], odd[3], odd[4], odd[5], odd[6],
         odd[7], odd[8], odd[9], "a b.rsrc"},
        "\"x y\""},
+      // A processed name of 255 bytes, the most a file name may have.
+      {std::string(235, 'n') + ".rsrc", "{A}", {"-DA=1", std::string(235, 'n') + ".rsrc"}, "1"},
       // Windows limits paths to 260 characters unless told otherwise.
       {longPath + "s.rsrc",
        bigSource,

@@ -12,16 +12,12 @@ bool isIdentity(std::string_view entry) {
          entry.front() != ':' && entry.back() != ':' && entry.find(':') != std::string_view::npos;
 }
 
-bool endsWith(std::string_view text, std::string_view suffix) {
-  return text.size() >= suffix.size() && text.substr(text.size() - suffix.size()) == suffix;
-}
-
 }  // namespace
 
 bool isResourceSource(std::string_view text) {
   constexpr std::string_view kExtension = ".rsrc";
   // A bare ".rsrc" has no name in front of the extension.
-  return text.size() > kExtension.size() && endsWith(text, kExtension);
+  return text.size() > kExtension.size() && text.ends_with(kExtension);
 }
 
 std::string listRunIdentities(std::string_view inherited, std::string_view added, size_t limit) {
