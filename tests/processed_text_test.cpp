@@ -148,6 +148,10 @@ TEST(ProcessText, MatchesPlainPassesOnHostileTexts) {
       {{{"A", "1"}, {"B", "22"}}, repeat("{A}{B}x", 100000), repeat("122x", 100000)},
       {{}, repeat("\"a\" \\\r\n  \"", 100000) + "b\"", repeat("\"a", 100000) + "b\""},
       {{{"{{A", "v"}}, repeat("{{{A}", 200000), repeat("v", 200000)},
+      // A continued string cut where the first pass's pieces are gathered and joined (256 KiB).
+      {{{"E", ""}},
+       std::string((size_t{256} << 10) - 4, 'x') + "\"a\" {E}\\\r\n\"b\"",
+       std::string((size_t{256} << 10) - 4, 'x') + "\"ab\""},
   };
   for (const auto& c : large) {
     EXPECT_EQ(processFile(c.table, c.source), c.expected) << c.source.substr(0, 20);
@@ -172,9 +176,37 @@ TEST(ProcessText, ReadsUtf16TextsWhole) {
     EXPECT_EQ(processFile(lone, testing_support::utf16(u"{H}x{L}", isBigEndian)),
               testing_support::utf16(u"\xD800x\xDC00", isBigEndian));
     for (const size_t step : {0, 1021, 4093}) {
-      EXPECT_EQ(processFile({{"A", "x"}}, testing_support::utf16(large, isBigEndian) + "!", step),
-                testing_support::utf16(expected, isBigEndian) + "!");
+      for (const std::string odd : {"", "!"}) {
+        EXPECT_TRUE(processFile({{"A", "x"}}, testing_support::utf16(large, isBigEndian) + odd,
+                                step) == testing_support::utf16(expected, isBigEndian) + odd)
+            << step << odd;
+      }
     }
+  }
+}
+
+// Values in every range of UTF-8 reach a UTF-16 text as the units they stand for; what is not
+// WTF-8 (overlong forms, past U+10FFFF, cut short) is refused.
+TEST(Utf16, ConvertsEveryRangeAndRefusesWhatIsNotUtf8) {
+  const std::pair<std::string, std::u16string> exact[] = {
+      {"a\x7F", u"a\x7F"},
+      {"\u0080\u07FF", u"\u0080\u07FF"},
+      {"\u0800\u0FFF", u"\u0800\u0FFF"},
+      {"\u1000\uFFFF", u"\u1000\uFFFF"},
+      {"\U00010000", u"\U00010000"},
+      {"\U0010FFFF", u"\U0010FFFF"},
+      {"\xED\xA0\x80", u"\xD800"},
+      {"\xED\xBF\xBF", u"\xDFFF"},
+  };
+  for (const auto& [text, units] : exact) {
+    EXPECT_TRUE(isWtf8(text)) << text;
+    EXPECT_EQ(toUtf16(text), units) << text;
+    EXPECT_EQ(fromUtf16(units), text) << text;
+  }
+  for (const std::string text : {"\xC0\x80", "\xC1\xBF", "\xE0\x80\x80", "\xE0\x9F\xBF",
+                                 "\xF0\x80\x80\x80", "\xF0\x8F\xBF\xBF", "\xF4\x90\x80\x80",
+                                 "\xF8\x88\x80\x80\x80", "\xE6\x97", "\x80", "a\xFF"}) {
+    EXPECT_FALSE(isWtf8(text)) << text;
   }
 }
 
