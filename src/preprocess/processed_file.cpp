@@ -37,8 +37,7 @@ std::string temporaryNameFor(const std::string& processedName, TemporaryName kin
   for (const char c : std::string_view(processedName).substr(base)) {
     hash = (hash ^ static_cast<unsigned char>(c)) * 16777619U;
   }
-  std::random_device random;
-  const uint32_t part = kind == TemporaryName::kFixed ? hash : random();
+  const uint32_t part = kind == TemporaryName::kFixed ? hash : std::random_device()();
   for (int i = 0; i < 8; ++i) name += "0123456789abcdef"[(part >> (4 * i)) & 15];
   return name;
 }
