@@ -506,6 +506,7 @@ TEST_F(WrapperTest, GoesOnWithoutALockWhereNoneCanBeHad) {
 // oldest entries go, so that the compiler still starts).
 TEST_F(WrapperTest, ANestedRunFailsAtOnce) {
   writeFile(work_ / "s.rsrc", "{V}");
+  writeFile(work_ / "t.rsrc", "t");
   auto windowsPath = [](const std::string& path) {
     std::string text = path;
     for (char& c : text) c = c == '/' ? '\\' : c;
@@ -524,6 +525,10 @@ TEST_F(WrapperTest, ANestedRunFailsAtOnce) {
       {"nested", nested, {}},
       {"after a touch", "touch s.rsrc-processed.rsrc && " + nested, {}},
       {"under a long list", nested, {"KVOWRAPPER_PROCESSING=x " + longList + "y"}},
+      // A run on another source in between, whose compiler runs the wrapper on the first.
+      {"two deep",
+       "FAKE_KVO_NESTED='" + nested + "' " + kWrapper + " " + kCompiler + " kvo t.rsrc",
+       {}},
   };
   for (const auto& c : cases) {
     if (kIsWindows && c.what != "nested") continue;
