@@ -233,151 +233,111 @@ TEST_F(WrapperTest, AnInterruptedRunLeavesAWholeText) {
 }
 
 // Two rules of one build that use one source with different definitions: each compiler must
-// read its own text, even when the source is saved anew meanwhile (as editors save: a new file
-// renamed over the old one). The second run waits for the first compiler, or for what it left
-// running with the file open, and says so when it waits long, naming a process that holds it.
+// read its own text. Whatever the file at the processed name, a second run waits for the first
+// one's compiler, or for what it left running with the file open, says so after five seconds
+// naming a process that holds the turn, and each compiler reads its own text; also when the
+// source is saved anew meanwhile (as editors save: a new file renamed over the old one). Each row
+// in a folder of its own, all at once; as root, files are planted for nobody, who runs them.
 TEST_F(WrapperTest, RunsOnOneSourceTakeTurns) {
-  const fs::path gate = root_ / "gate";
-  auto saveAnew = [&](const std::string& text) {
-    writeFile(work_ / "s.new", text);
-    fs::rename(work_ / "s.new", work_ / "s.rsrc");
-  };
-  enum Holder { kCompilerQuick, kCompilerLong, kLeftBehind };
-  for (const Holder holder : {kCompilerQuick, kIsWindows ? kCompilerLong : kLeftBehind}) {
-    fs::remove(gate);
-    fs::remove(work_ / "s.rsrc-processed.rsrc");
-    saveAnew("{V}");
-    const std::string variable = holder == kLeftBehind ? "FAKE_KVO_LEAVE=" : "FAKE_KVO_GATE=";
-    const pid_t first = start(
-        {{kCompiler, "kvo", "-DV=a", "-fo", "a.res", "s.rsrc"}, {variable + gate.string()}}, "a");
-    // The first run holds the processed name once its compiler has started.
-    ASSERT_TRUE(waitFor([&] { return fs::exists(root_ / "receiveda"); }));
-    saveAnew("{V}");
-    const pid_t second = start({{kCompiler, "kvo", "-DV=b", "-fo", "b.res", "s.rsrc"}}, "b");
-    if (holder == kLeftBehind) {
-      EXPECT_EQ(finish(first, "a").status, 0);
-    }
-    if (holder == kCompilerQuick) {
-      usleep(100000);
-    } else {
-      EXPECT_TRUE(waitFor([&] { return !readFile(root_ / "stderrb").empty(); }));
-    }
-    EXPECT_FALSE(fs::exists(root_ / "receivedb"));
-    writeFile(gate, "");
-    if (holder != kLeftBehind) {
-      EXPECT_EQ(finish(first, "a").status, 0);
-    }
-    const Outcome result = finish(second, "b");
-    EXPECT_EQ(result.status, 0);
-    EXPECT_EQ(readFile(work_ / "a.res"), "a");
-    EXPECT_EQ(readFile(work_ / "b.res"), "b");
-    // A short wait is not reported; how short it is depends on the machine's load.
-    if (holder == kCompilerLong) {
-      EXPECT_EQ(result.errors, "kvowrapper: waiting for another run on s.rsrc\n");
-    } else if (holder == kLeftBehind) {
-      EXPECT_EQ(result.errors, "kvowrapper: waiting for another run on s.rsrc (process " +
-                                   readFile(gate.string() + ".pid") + ")\n");
-    }
-  }
-  // Saved anew while a large processed text is written, with no compiler waiting to be seen:
-  // each compiler still gets its own whole text, and no run removes another's file.
-  std::string source;
-  for (int i = 0; i < (1 << 21); ++i) source += "{V}";
-  saveAnew(source);
-  const pid_t first = start({{kCompiler, "kvo", "-DV=a", "-fo", "a.res", "s.rsrc"}}, "a");
-  saveAnew(source);
-  const Outcome second = run({{kCompiler, "kvo", "-DV=b", "-fo", "b.res", "s.rsrc"}});
-  EXPECT_EQ(finish(first, "a").status, 0);
-  EXPECT_EQ(second.status, 0);
-  EXPECT_EQ(readFile(work_ / "a.res"), std::string(1 << 21, 'a'));
-  EXPECT_EQ(readFile(work_ / "b.res"), std::string(1 << 21, 'b'));
-  EXPECT_EQ(files(), (Strings{"a.res", "b.res", "s.rsrc", "s.rsrc-processed.rsrc"}));
-}
-
-// Whatever the file at the processed name, runs on one source take turns: a second run waits for
-// the first one's compiler, says so after five seconds naming it, and each compiler reads its own
-// text. As root, the files are planted for nobody, who runs the wrapper.
-TEST_F(WrapperTest, TurnsHoldWhateverTheFileAtTheName) {
-  if (kIsWindows) GTEST_SKIP() << "modes, owners and leases";
-  const passwd* nobody = getpwnam("nobody");
-  const bool isRoot = geteuid() == 0 && nobody != nullptr;
+  const passwd* nobody = kIsWindows ? nullptr : getpwnam("nobody");
+  const bool isRoot = !kIsWindows && geteuid() == 0 && nobody != nullptr;
   const uid_t user = isRoot ? nobody->pw_uid : 0;
   fs::permissions(root_, fs::perms::all);
   std::signal(SIGIO, SIG_IGN);  // what a broken lease sends its holder
   constexpr auto kAll = fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
                         fs::perms::others_read;
+  enum Plant { kNothing, kFile, kLeased, kLink };
   const struct {
     std::string what;
-    fs::perms mode;
-    uid_t owner;  // the user's own, or root's
-    bool isLeased = false;
-    bool isLink = false;
-  } cases[] = {
-      {"readable only", fs::perms::owner_read | fs::perms::others_read, user},
-      {"no one may open", fs::perms::none, user},
-      {"another user's", kAll, 0},
-      {"another user's, private", fs::perms::owner_read | fs::perms::owner_write, 0},
-      {"leased", kAll, user, true},
-      {"a link", kAll, user, false, true},
+    Plant plant;
+    fs::perms mode = kAll;
+    uid_t owner = 0;  // of the file planted: nobody's own, or root's
+    bool isLeftBehind = false;
+  } rows[] = {
+      {"a clean build, the source saved anew", kNothing},
+      {"a process the compiler leaves behind", kFile, kAll, user, true},
+      {"readable only", kFile, fs::perms::owner_read | fs::perms::others_read, user},
+      {"no one may open", kFile, fs::perms::none, user},
+      {"another user's", kFile, kAll, 0},
+      {"another user's, private", kFile, fs::perms::owner_read | fs::perms::owner_write, 0},
+      {"leased", kLeased, kAll, user},
+      {"a link", kLink},
   };
+  const size_t count = kIsWindows ? 1 : std::size(rows);
   const fs::path gate = root_ / "gate";
   std::vector<FileHandleForLease> leases;
   std::vector<pid_t> firsts;
-  std::vector<pid_t> seconds;
-  for (size_t i = 0; i < std::size(cases); ++i) {
-    const auto& c = cases[i];
+  for (size_t i = 0; i < count; ++i) {
+    const auto& row = rows[i];
     const fs::path folder = work_ / std::to_string(i);
     const fs::path name = folder / "s.rsrc-processed.rsrc";
     writeFile(folder / "s.rsrc", "{V}");
     fs::permissions(folder, fs::perms::all);
-    if (c.isLink) {
-      fs::create_symlink("elsewhere", name);
-    } else {
+    if (row.plant == kLink) fs::create_symlink("elsewhere", name);
+    if (row.plant == kFile || row.plant == kLeased) {
       writeFile(name, "old");
-      EXPECT_EQ(chown(name.c_str(), c.owner, c.owner), 0);
-      fs::permissions(name, c.mode);
+      EXPECT_EQ(chown(name.c_str(), row.owner, row.owner), 0);
+      fs::permissions(name, row.mode);
     }
-    if (c.isLeased) {
+    if (row.plant == kLeased) {
       leases.emplace_back(name);
-      EXPECT_TRUE(leases.back().isLeased()) << c.what;
+      EXPECT_TRUE(leases.back().isLeased());
     }
-    const std::string source = std::to_string(i) + "/s.rsrc";
-    Invocation first{{kCompiler, "kvo", "-DV=a", "-fo", std::to_string(i) + "/a.res", source},
-                     {"FAKE_KVO_GATE=" + gate.string()}};
-    first.user = isRoot || c.owner != 0 ? user : 0;
-    firsts.push_back(start(first, "a" + std::to_string(i)));
+    const std::string tag = std::to_string(i);
+    Invocation first{{kCompiler, "kvo", "-DV=a", "-fo", tag + "/a.res", tag + "/s.rsrc"},
+                     {(row.isLeftBehind ? "FAKE_KVO_LEAVE=" : "FAKE_KVO_GATE=") + gate.string()}};
+    first.user = user;
+    firsts.push_back(start(first, "a" + tag));
   }
-  for (size_t i = 0; i < std::size(cases); ++i) {
-    ASSERT_TRUE(waitFor([&] { return fs::exists(root_ / ("receiveda" + std::to_string(i))); }));
-  }
-  for (size_t i = 0; i < std::size(cases); ++i) {
-    Invocation second{{kCompiler, "kvo", "-DV=b", "-fo", std::to_string(i) + "/b.res",
-                       std::to_string(i) + "/s.rsrc"}};
+  std::vector<pid_t> seconds;
+  for (size_t i = 0; i < count; ++i) {
+    const std::string tag = std::to_string(i);
+    ASSERT_TRUE(waitFor([&] { return fs::exists(root_ / ("receiveda" + tag)); }));
+    writeFile(work_ / tag / "s.new", "{V}");
+    fs::rename(work_ / tag / "s.new", work_ / tag / "s.rsrc");
+    Invocation second{{kCompiler, "kvo", "-DV=b", "-fo", tag + "/b.res", tag + "/s.rsrc"}};
     second.user = user;
-    seconds.push_back(start(second, "b" + std::to_string(i)));
+    seconds.push_back(start(second, "b" + tag));
   }
-  for (size_t i = 0; i < std::size(cases); ++i) {
+  for (size_t i = 0; i < count; ++i) {
     const std::string tag = "b" + std::to_string(i);
     EXPECT_TRUE(waitFor([&] {
       return !readFile(root_ / ("stderr" + tag)).empty() || fs::exists(root_ / ("received" + tag));
     }));
-    EXPECT_FALSE(fs::exists(root_ / ("received" + tag))) << cases[i].what;
+    EXPECT_FALSE(fs::exists(root_ / ("received" + tag))) << rows[i].what;
   }
   writeFile(gate, "");
-  for (size_t i = 0; i < std::size(cases); ++i) {
-    const auto& c = cases[i];
+  for (size_t i = 0; i < count; ++i) {
+    const auto& row = rows[i];
     const std::string tag = std::to_string(i);
-    EXPECT_EQ(finish(firsts[i], "a" + tag).status, 0) << c.what;
+    EXPECT_EQ(finish(firsts[i], "a" + tag).status, 0) << row.what;
     const Outcome second = finish(seconds[i], "b" + tag);
-    EXPECT_EQ(second.status, 0) << c.what;
-    EXPECT_EQ(second.errors, "kvowrapper: waiting for another run on " + tag + "/s.rsrc (process " +
-                                 std::to_string(firsts[i]) + ")\n")
-        << c.what;
+    EXPECT_EQ(second.status, 0) << row.what;
+    const std::string holder =
+        row.isLeftBehind ? readFile(gate.string() + ".pid") : std::to_string(firsts[i]);
+    EXPECT_EQ(second.errors, "kvowrapper: waiting for another run on " + tag + "/s.rsrc" +
+                                 (kIsWindows ? "" : " (process " + holder + ")") + "\n")
+        << row.what;
     // A compiler fails to read a file no one may open, as it would without the wrapper.
-    if (c.mode == fs::perms::none) continue;
-    EXPECT_EQ(readFile(work_ / tag / "a.res"), "a") << c.what;
-    EXPECT_EQ(readFile(work_ / tag / "b.res"), "b") << c.what;
+    if (row.mode == fs::perms::none) continue;
+    EXPECT_EQ(readFile(work_ / tag / "a.res"), "a") << row.what;
+    EXPECT_EQ(readFile(work_ / tag / "b.res"), "b") << row.what;
   }
+  // Saved anew while a large processed text is written, with no compiler waiting to be seen:
+  // each compiler still gets its own whole text, and no run removes another's file.
+  const fs::path large = work_ / "large";
+  std::string source;
+  for (int i = 0; i < (1 << 21); ++i) source += "{V}";
+  writeFile(large / "s.rsrc", source);
+  const pid_t first = start({{kCompiler, "kvo", "-DV=a", "-fo", "a.res", "large/s.rsrc"}}, "a");
+  writeFile(large / "s.new", source);
+  fs::rename(large / "s.new", large / "s.rsrc");
+  const Outcome second = run({{kCompiler, "kvo", "-DV=b", "-fo", "b.res", "large/s.rsrc"}});
+  EXPECT_EQ(finish(first, "a").status, 0);
+  EXPECT_EQ(second.status, 0);
+  EXPECT_TRUE(readFile(work_ / "a.res") == std::string(1 << 21, 'a'));
+  EXPECT_TRUE(readFile(work_ / "b.res") == std::string(1 << 21, 'b'));
+  EXPECT_EQ(std::distance(fs::directory_iterator(large), fs::directory_iterator()), 2);
 }
 
 // A run whose processed name is removed while it writes (a parallel clean) and taken by another
