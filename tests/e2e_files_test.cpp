@@ -400,38 +400,28 @@ TEST_F(WrapperTest, WaitingIsSaidOnceAfterFiveSecondsInAll) {
   EXPECT_EQ(readFile(work_ / "c.res"), "c");
 }
 
-// A write that fails for any reason but a full disk leaves the old text as it was, and ends the
-// run at once, reading no further: here a file-size limit, with a source that never ends too.
-TEST_F(WrapperTest, WriteFailuresLeaveTheOldText) {
+// The first failed write ends the run, reading no further: a source that never ends, written
+// under a file-size limit (which, unlike a full disk, never leads to writing in place).
+TEST_F(WrapperTest, AFailedWriteEndsTheRun) {
   if (kIsWindows) GTEST_SKIP() << "file-size limits and FIFOs";
-  const fs::path name = work_ / "s.rsrc-processed.rsrc";
   std::signal(SIGPIPE, SIG_IGN);
-  for (const bool isEndless : {false, true}) {
-    fs::remove(work_ / "s.rsrc");
-    std::thread writer;
-    if (isEndless) {
-      ASSERT_EQ(mkfifo((work_ / "s.rsrc").c_str(), 0600), 0);
-      writer = std::thread([&] {
-        const int fifo = open((work_ / "s.rsrc").c_str(), O_WRONLY);
-        const std::string line(4096, 'y');
-        while (write(fifo, line.data(), line.size()) > 0) {
-        }
-        close(fifo);
-      });
-    } else {
-      writeFile(work_ / "s.rsrc", std::string(200000, 's'));
+  ASSERT_EQ(mkfifo((work_ / "s.rsrc").c_str(), 0600), 0);
+  std::thread writer([&] {
+    const int fifo = open((work_ / "s.rsrc").c_str(), O_WRONLY);
+    const std::string line(4096, 'y');
+    while (write(fifo, line.data(), line.size()) > 0) {
     }
-    writeFile(name, std::string(50000, 'o'));
-    Invocation invocation{{kCompiler, "kvo", "s.rsrc"}};
-    invocation.fileSizeLimit = 100 * 1024;
-    const Outcome result = finish(start(invocation), "", true);
-    if (writer.joinable()) writer.join();
-    EXPECT_EQ(result.status, 1) << isEndless;
-    EXPECT_EQ(result.errors, "kvowrapper: unable to write temporary file s.rsrc-processed.rsrc\n")
-        << isEndless;
-    EXPECT_TRUE(readFile(name) == std::string(50000, 'o')) << isEndless;
-    EXPECT_EQ(files(), (Strings{"s.rsrc", "s.rsrc-processed.rsrc"})) << isEndless;
-  }
+    close(fifo);
+  });
+  writeFile(work_ / "s.rsrc-processed.rsrc", "old text");
+  Invocation invocation{{kCompiler, "kvo", "s.rsrc"}};
+  invocation.fileSizeLimit = 100 * 1024;
+  const Outcome result = finish(start(invocation), "", true);
+  writer.join();
+  EXPECT_EQ(result.status, 1);
+  EXPECT_EQ(result.errors, "kvowrapper: unable to write temporary file s.rsrc-processed.rsrc\n");
+  EXPECT_EQ(readFile(work_ / "s.rsrc-processed.rsrc"), "old text");
+  EXPECT_EQ(files(), (Strings{"s.rsrc", "s.rsrc-processed.rsrc"}));
 }
 
 // Where no lock can be had, a run goes on without a turn and without a word (a message on every
