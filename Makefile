@@ -12,7 +12,9 @@ build:
 	cmake --build --preset $(PRESET) -j $(JOBS)
 
 # Runs kvowrapper on the bundled example with a stand-in compiler that prints what it receives.
-demo: build
+demo:
+	cmake --preset $(PRESET)
+	cmake --build --preset $(PRESET) -j $(JOBS) --target kvowrapper print_kvo
 	rm -rf build/demo && mkdir -p build/demo && cp examples/app.rsrc build/demo/
 	cd build/demo && ../../$(BUILD_DIR)/kvowrapper ../../$(BUILD_DIR)/examples/print_kvo kvo \
 	  -DVERSION=2.1.0 '-DCOMPANY=Example Corp' '-DPRODUCT=Example' '-DROOT=C:\src\app' \
