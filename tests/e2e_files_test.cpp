@@ -88,6 +88,15 @@ TEST_F(WrapperTest, WritesInPlaceWhereNoNewFileCanBe) {
          return folder;
        },
        user, false},
+      {"the source mounted at the processed name",
+       [&] {
+         const fs::path folder = plant(work_ / "source", 0, fs::perms::all);
+         const fs::path name = folder / "s.rsrc-processed.rsrc";
+         return mount((folder / "s.rsrc").c_str(), name.c_str(), nullptr, MS_BIND, nullptr) == 0
+                    ? folder
+                    : fs::path();
+       },
+       0, false},
       {"mount point",
        [&] {
          const fs::path folder = plant(work_ / "mount", 0, fs::perms::all);
@@ -118,12 +127,18 @@ TEST_F(WrapperTest, WritesInPlaceWhereNoNewFileCanBe) {
     const Outcome result = run(invocation);
     if (!c.isWritten) {
       EXPECT_EQ(result.status, 1) << c.what;
-      EXPECT_TRUE(readFile(name) == std::string(60000, 'o')) << c.what;
+      EXPECT_TRUE(readFile(folder / "s.rsrc") == source) << c.what;
+      EXPECT_TRUE(readFile(name) == std::string(60000, 'o') || readFile(name) == source) << c.what;
+      umount(name.c_str());
       continue;
     }
     EXPECT_EQ(result.status, 0) << c.what;
     EXPECT_EQ(result.errors, "") << c.what;
     EXPECT_EQ(readFile(name), source) << c.what;
+    // A file written in place is the user's: a compiler that cannot be started leaves it.
+    invocation.arguments[0] = (root_ / "no-such-compiler").string();
+    EXPECT_EQ(run(invocation).status, kFailedLaunch) << c.what;
+    EXPECT_TRUE(fs::exists(name)) << c.what;
     EXPECT_EQ(fs::status(name).permissions(), fs::perms::all & ~fs::perms::others_exec) << c.what;
     umount(name.c_str());
     umount(folder.c_str());

@@ -190,9 +190,9 @@ ProcessedFile::NewFileOutcome ProcessedFile::writeNewFile(TextWriter& text) {
 }
 
 FileHandle ProcessedFile::openInPlace(std::string_view sourceIdentity) const {
-  if (isMadeEmpty_ || isTurnOnFolder_ || turnIdentity_.empty() || turnIdentity_ == sourceIdentity) {
-    return {};
-  }
+  // The turn's file, checked again by what it is: not the source (mounted there, say), and with no
+  // other name, which writing into it would change too.
+  if (turnIdentity_ == sourceIdentity) return {};
   FileHandle file = openForWriting(name_);
   if (!file.isOpen() || fileIdentity(file) != turnIdentity_ || !hasOneName(file)) return {};
   return file;
@@ -210,6 +210,7 @@ std::optional<Failure> ProcessedFile::writeInPlace(TextWriter& text, FileHandle 
   // A failed close may mean the data never reached the disk.
   if (written.writeError != FileError::kNone || !file.close()) return cannotWrite;
   isWrittenInPlace_ = true;
+  isMadeEmpty_ = false;  // it holds the text now
   identities_ = turnIdentity_;
   return std::nullopt;
 }
