@@ -95,12 +95,12 @@ Written writePasses(SourceReader& reader, std::string_view sourcePath, const Def
     if (expanded.size() >= kGathered && written.isDone()) flush();
   };
   for (size_t keep = 0;;) {
-    std::string_view bytes;
-    if (!reader.next(keep * sizeof(Unit), bytes)) {
+    const std::optional<std::string_view> bytes = reader.next(keep * sizeof(Unit));
+    if (!bytes.has_value()) {
       return {FileError::kNone, Failure{Message::kCannotReadInput, {std::string(sourcePath)}}};
     }
-    const std::basic_string_view<Unit> window(reinterpret_cast<const Unit*>(bytes.data()),
-                                              bytes.size() / sizeof(Unit));
+    const std::basic_string_view<Unit> window(reinterpret_cast<const Unit*>(bytes->data()),
+                                              bytes->size() / sizeof(Unit));
     const size_t afterClose = reader.isAtEnd() ? window.size() : window.rfind(Unit('}')) + 1;
     const size_t cut =
         reader.isAtEnd() ? window.size()

@@ -59,14 +59,14 @@ bool SourceReader::start() {
 }
 
 bool SourceReader::readMore() {
-  const int64_t got = readSome(source_, buffer_.get() + size_, capacity_ - size_);
-  if (got < 0) return false;
-  hasEnded_ = got == 0;
-  size_ += static_cast<size_t>(got);
+  const std::optional<size_t> got = readSome(source_, buffer_.get() + size_, capacity_ - size_);
+  if (!got.has_value()) return false;
+  hasEnded_ = *got == 0;
+  size_ += *got;
   return true;
 }
 
-bool SourceReader::next(size_t keep, std::string_view& window) {
+std::optional<std::string_view> SourceReader::next(size_t keep) {
   const bool isWide = isUtf16(encoding_);
   // What was handed out goes, but for its last `keep` bytes; a held-back odd byte stays after it.
   const size_t dropped = handedOut_ - keep;
@@ -83,7 +83,7 @@ bool SourceReader::next(size_t keep, std::string_view& window) {
   }
   const size_t unit = isWide ? 2 : 1;
   while (!hasEnded_ && size_ - keep < unit) {
-    if (!readMore()) return false;
+    if (!readMore()) return std::nullopt;
   }
   size_t whole = size_ - size_ % unit;
   const bool isSwapped =
@@ -101,8 +101,7 @@ bool SourceReader::next(size_t keep, std::string_view& window) {
   }
   isAtEnd_ = hasEnded_;
   handedOut_ = whole;
-  window = {buffer_.get(), whole};
-  return true;
+  return std::string_view(buffer_.get(), whole);
 }
 
 }  // namespace kvowrapper

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string_view>
 
 #include "system/file_access.h"
@@ -41,11 +42,10 @@ class SourceReader {
   std::string_view mark() const { return {mark_, isUtf16(encoding_) ? size_t{2} : 0}; }
   std::string_view oddByte() const { return {&odd_, oddSize_}; }
 
-  // Sets `window` to the next window of the text, in bytes (a whole number of units): its first
-  // `keep` bytes are the last `keep` of the window before, then come the bytes that follow them,
-  // at least one more unless the text has ended. Valid until the next call. False when reading
-  // fails.
-  bool next(size_t keep, std::string_view& window);
+  // The next window of the text, in bytes (a whole number of units): its first `keep` bytes are
+  // the last `keep` of the window before, then come the bytes that follow them, at least one more
+  // unless the text has ended. Valid until the next call. None when reading fails.
+  std::optional<std::string_view> next(size_t keep);
   // True once the last window handed out reaches the end of the text.
   bool isAtEnd() const { return isAtEnd_; }
 

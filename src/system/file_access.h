@@ -96,8 +96,8 @@ Opened createUnnamedFile(const std::string& path);
 // Gives the unnamed file a name at `path`, where nothing may stand.
 FileError nameUnnamedFile(const FileHandle& file, const std::string& path);
 
-// Bytes read into `buffer` (at most `size`): 0 at the end, -1 on an error.
-int64_t readSome(const FileHandle& file, char* buffer, size_t size);
+// How many bytes were read into `buffer` (at most `size`; 0 at the end); none on an error.
+std::optional<size_t> readSome(const FileHandle& file, char* buffer, size_t size);
 
 // Writes all of `data`: kNone, kNoRoom, or kOther for any other failure (EFBIG, EIO, ...).
 FileError writeAll(const FileHandle& file, const char* data, size_t size);

@@ -136,10 +136,11 @@ FileError nameUnnamedFile(const FileHandle& file, const std::string& path) {
   return errorOf(errno);
 }
 
-int64_t readSome(const FileHandle& file, char* buffer, size_t size) {
+std::optional<size_t> readSome(const FileHandle& file, char* buffer, size_t size) {
   for (;;) {
     const ssize_t got = read(descriptor(file), buffer, size);
-    if (got >= 0 || errno != EINTR) return got;
+    if (got >= 0) return static_cast<size_t>(got);
+    if (errno != EINTR) return std::nullopt;
   }
 }
 

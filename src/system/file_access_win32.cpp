@@ -125,11 +125,13 @@ FileError nameUnnamedFile(const FileHandle& /*file*/, const std::string& /*path*
   return FileError::kUnsupported;
 }
 
-int64_t readSome(const FileHandle& file, char* buffer, size_t size) {
+std::optional<size_t> readSome(const FileHandle& file, char* buffer, size_t size) {
   DWORD got = 0;
   const auto asked = static_cast<DWORD>(std::min<size_t>(size, DWORD{1} << 30));
   if (ReadFile(handleOf(file), buffer, asked, &got, nullptr)) return got;
-  return GetLastError() == ERROR_BROKEN_PIPE ? 0 : -1;  // a pipe's writer has gone: its end
+  // A pipe whose writer has gone has ended.
+  if (GetLastError() == ERROR_BROKEN_PIPE) return 0;
+  return std::nullopt;
 }
 
 FileError writeAll(const FileHandle& file, const char* data, size_t size) {
