@@ -203,9 +203,9 @@ TEST(Utf16, ConvertsEveryRangeAndRefusesWhatIsNotUtf8) {
     EXPECT_EQ(toUtf16(text), units) << text;
     EXPECT_EQ(fromUtf16(units), text) << text;
   }
-  for (const std::string text : {"\xC0\x80", "\xC1\xBF", "\xE0\x80\x80", "\xE0\x9F\xBF",
-                                 "\xF0\x80\x80\x80", "\xF0\x8F\xBF\xBF", "\xF4\x90\x80\x80",
-                                 "\xF8\x90\x80\x80", "\xE6\x97", "\x80", "a\xFF"}) {
+  for (const std::string text :
+       {"\xC0\x80", "\xC1\xBF", "\xE0\x80\x80", "\xE0\x9F\xBF", "\xF0\x80\x80\x80",
+        "\xF0\x8F\xBF\xBF", "\xF4\x90\x80\x80", "\xF8\x90\x80\x80", "\xE6\x97", "\x80", "a\xFF"}) {
     EXPECT_FALSE(isWtf8(text)) << text;
   }
 }
