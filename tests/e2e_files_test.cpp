@@ -1,5 +1,5 @@
-// The processed file's life: what stands at its name, interrupted and parallel runs, sources
-// that are devices, and what the compiler inherits.
+// The processed file's life: what stands at its name, interrupted and parallel runs, and what the
+// compiler inherits.
 #include <pwd.h>
 #include <sys/file.h>
 #include <sys/mount.h>
@@ -10,39 +10,6 @@
 
 namespace e2e {
 namespace {
-
-// A read lease on a file, as a file server takes one, held while this lives.
-class FileHandleForLease {
- public:
-  explicit FileHandleForLease(const fs::path& path) : file_(open(path.c_str(), O_RDONLY)) {
-    isLeased_ = fcntl(file_, F_SETLEASE, F_RDLCK) == 0;
-  }
-  FileHandleForLease(FileHandleForLease&& other) noexcept
-      : file_(std::exchange(other.file_, -1)), isLeased_(other.isLeased_) {}
-  FileHandleForLease(const FileHandleForLease&) = delete;
-  FileHandleForLease& operator=(const FileHandleForLease&) = delete;
-  ~FileHandleForLease() {
-    if (file_ >= 0) close(file_);
-  }
-  bool isLeased() const { return isLeased_; }
-
- private:
-  int file_;
-  bool isLeased_ = false;
-};
-
-// A source that is a device or a sparse file is read to the end of its text, its first NUL (FIFOs
-// are read in the unit tests).
-TEST_F(WrapperTest, ReadsDevicesToTheEndOfTheirText) {
-  if (kIsWindows) GTEST_SKIP() << "devices and sparse files";
-  fs::create_symlink("/dev/zero", work_ / "zero.rsrc");
-  EXPECT_EQ(run({{kCompiler, "kvo", "zero.rsrc"}}).status, 0);
-  EXPECT_EQ(readFile(work_ / "zero.rsrc-processed.rsrc"), "");
-  writeFile(work_ / "sparse.rsrc", std::string("ab\0", 3));
-  fs::resize_file(work_ / "sparse.rsrc", uint64_t{16} << 30);
-  EXPECT_EQ(run({{kCompiler, "kvo", "sparse.rsrc"}}).status, 0);
-  EXPECT_EQ(readFile(work_ / "sparse.rsrc-processed.rsrc"), "ab");
-}
 
 // Where no new file can be made or put in place, the text goes into the processed file that
 // stands there, as a user may write it: a folder the user may not write in, a sticky folder with
@@ -63,6 +30,13 @@ TEST_F(WrapperTest, WritesInPlaceWhereNoNewFileCanBe) {
     fs::permissions(folder / "s.rsrc-processed.rsrc", fs::perms::all & ~fs::perms::others_exec);
     fs::permissions(folder, mode);
     return folder;
+  };
+  // Mounts `file` (relative to `folder`) at the folder's processed name; none where mounts fail.
+  auto mountAtName = [](const fs::path& folder, const fs::path& file) {
+    const fs::path name = folder / "s.rsrc-processed.rsrc";
+    const bool isMounted =
+        mount((folder / file).c_str(), name.c_str(), nullptr, MS_BIND, nullptr) == 0;
+    return isMounted ? folder : fs::path();
   };
   std::thread writer;  // of a source that is a FIFO
   const struct {
@@ -102,23 +76,12 @@ TEST_F(WrapperTest, WritesInPlaceWhereNoNewFileCanBe) {
        },
        user, false},
       {"the source mounted at the processed name",
-       [&] {
-         const fs::path folder = plant(work_ / "source", 0, fs::perms::all);
-         const fs::path name = folder / "s.rsrc-processed.rsrc";
-         return mount((folder / "s.rsrc").c_str(), name.c_str(), nullptr, MS_BIND, nullptr) == 0
-                    ? folder
-                    : fs::path();
-       },
-       0, false},
+       [&] { return mountAtName(plant(work_ / "source", 0, fs::perms::all), "s.rsrc"); }, 0, false},
       {"mount point",
        [&] {
-         const fs::path folder = plant(work_ / "mount", 0, fs::perms::all);
          writeFile(root_ / "mounted", "m");
          fs::permissions(root_ / "mounted", fs::perms::all & ~fs::perms::others_exec);
-         const fs::path name = folder / "s.rsrc-processed.rsrc";
-         return mount((root_ / "mounted").c_str(), name.c_str(), nullptr, MS_BIND, nullptr) == 0
-                    ? folder
-                    : fs::path();
+         return mountAtName(plant(work_ / "mount", 0, fs::perms::all), root_ / "mounted");
        },
        0},
       {"room for one copy",
@@ -149,8 +112,9 @@ TEST_F(WrapperTest, WritesInPlaceWhereNoNewFileCanBe) {
     EXPECT_EQ(result.status, 0) << c.what;
     EXPECT_EQ(result.errors, "") << c.what;
     EXPECT_EQ(readFile(name), source) << c.what;
-    // A file written in place is the user's: a compiler that cannot be started leaves it.
-    if (&c == &cases[0]) {
+    // A file written in place is the user's: a compiler that cannot be started leaves it (where
+    // the run could remove it).
+    if (c.what == "room for one copy") {
       invocation.arguments[0] = (root_ / "no-such-compiler").string();
       EXPECT_EQ(run(invocation).status, kFailedLaunch);
       EXPECT_TRUE(fs::exists(name));
@@ -159,72 +123,6 @@ TEST_F(WrapperTest, WritesInPlaceWhereNoNewFileCanBe) {
     umount(name.c_str());
     umount(folder.c_str());
   }
-}
-
-// The processed text is put in place in one step: whatever stood at the name is replaced, and
-// nothing is written through it.
-TEST_F(WrapperTest, ReplacesWhateverStandsAtTheProcessedName) {
-  if (kIsWindows) GTEST_SKIP() << "links and FIFOs";
-  const fs::path name = work_ / "s.rsrc-processed.rsrc";
-  // A file the user may not open keeps its bits too, read by name (as root, run as nobody).
-  const passwd* nobody = getpwnam("nobody");
-  const uid_t user = geteuid() == 0 && nobody != nullptr ? nobody->pw_uid : 0;
-  fs::permissions(root_, fs::perms::all);
-  auto plantUnopenable = [&](fs::perms mode) {
-    writeFile(name, "old");
-    EXPECT_EQ(chown(name.c_str(), user, user), 0);
-    fs::permissions(name, mode);
-  };
-  const std::pair<std::string, std::function<void()>> cases[] = {
-      {"symbolic link to the source", [&] { fs::create_symlink("s.rsrc", name); }},
-      {"hard link to the source", [&] { fs::create_hard_link(work_ / "s.rsrc", name); }},
-      {"symbolic link to another file", [&] { fs::create_symlink("other", name); }},
-      {"hard link to another file", [&] { fs::create_hard_link(work_ / "other", name); }},
-      {"dangling link", [&] { fs::create_symlink("missing", name); }},
-      {"FIFO", [&] { mkfifo(name.c_str(), 0600); }},
-      {"longer processed file", [&] { writeFile(name, std::string(100000, 'o')); }},
-      {"processed file only its owner may read",
-       [&] {
-         writeFile(name, "old");
-         fs::permissions(name, fs::perms::owner_read | fs::perms::owner_write);
-       }},
-      {"processed file its owner may only write", [&] { plantUnopenable(fs::perms::owner_write); }},
-      {"processed file no one may open", [&] { plantUnopenable(fs::perms::none); }},
-  };
-  for (const auto& [what, plant] : cases) {
-    fs::remove_all(work_);
-    fs::create_directory(work_);
-    fs::permissions(work_, fs::perms::all);
-    writeFile(work_ / "s.rsrc", "text {A}");
-    writeFile(work_ / "other", "other");
-    // A file of the user's whose name looks like a temporary one.
-    writeFile(work_ / ".s.rsrc.tmp", "mine");
-    plant();
-    const auto permissions = fs::symlink_status(name).permissions();
-    Invocation invocation{{kCompiler, "kvo", "-DA=1", "s.rsrc"}};
-    invocation.user = what.starts_with("processed") ? user : 0;
-    const Outcome result = run(invocation);
-    EXPECT_EQ(result.status, 0) << what;
-    EXPECT_EQ(result.errors, "") << what;
-    EXPECT_EQ(readFile(work_ / "s.rsrc"), "text {A}") << what;
-    EXPECT_EQ(readFile(work_ / "other"), "other") << what;
-    EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(name))) << what;
-    EXPECT_EQ(readFile(name), "text 1") << what;
-    EXPECT_EQ(readFile(work_ / ".s.rsrc.tmp"), "mine") << what;
-    if (fs::is_regular_file(fs::symlink_status(name)) && what.starts_with("processed")) {
-      EXPECT_EQ(fs::status(name).permissions(), permissions) << what;
-    }
-    EXPECT_EQ(files(), (Strings{".s.rsrc.tmp", "other", "s.rsrc", "s.rsrc-processed.rsrc"}))
-        << what;
-  }
-  // A new processed file gets 0666 less the umask, here none.
-  fs::remove(name);
-  const mode_t umaskBefore = umask(0);
-  EXPECT_EQ(run({{kCompiler, "kvo", "-DA=1", "s.rsrc"}}).status, 0);
-  umask(umaskBefore);
-  EXPECT_EQ(fs::status(name).permissions(), fs::perms::owner_read | fs::perms::owner_write |
-                                                fs::perms::group_read | fs::perms::group_write |
-                                                fs::perms::others_read | fs::perms::others_write);
 }
 
 // A run killed while it writes leaves the processed name holding a whole text, old or new; an
@@ -264,55 +162,70 @@ TEST_F(WrapperTest, AnInterruptedRunLeavesAWholeText) {
 }
 
 // Two rules of one build that use one source with different definitions: each compiler must
-// read its own text. Whatever the file at the processed name, a second run waits for the first
+// read its own text. Whatever stands at the processed name, a second run waits for the first
 // one's compiler, or for what it left running with the file open, says so after five seconds
 // naming a process that holds the turn, and each compiler reads its own text; also when the
-// source is saved anew meanwhile (as editors save: a new file renamed over the old one). Each row
-// in a folder of its own, all at once; as root, files are planted for nobody, who runs them.
+// source is saved anew meanwhile (as editors save: a new file renamed over the old one). What
+// stood at the name is replaced, never written through, and keeps its permission bits; a new file
+// gets 0666 less the umask (here none). Each row in a folder of its own, all at once; as root,
+// files are planted for nobody, who runs them.
 TEST_F(WrapperTest, RunsOnOneSourceTakeTurns) {
   const passwd* nobody = kIsWindows ? nullptr : getpwnam("nobody");
   const bool isRoot = !kIsWindows && geteuid() == 0 && nobody != nullptr;
   const uid_t user = isRoot ? nobody->pw_uid : 0;
   fs::permissions(root_, fs::perms::all);
   std::signal(SIGIO, SIG_IGN);  // what a broken lease sends its holder
-  constexpr auto kAll = fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
-                        fs::perms::others_read;
-  enum Plant { kNothing, kFile, kLeased, kLink };
+  const mode_t umaskBefore = umask(0);
+  using P = fs::perms;
+  constexpr auto kAll = P::owner_read | P::owner_write | P::group_read | P::others_read;
+  constexpr auto kNew = kAll | P::group_write | P::others_write;  // what stood there was no file
+  enum Plant { kNothing, kFile, kLeased, kLink, kLinkToSource, kHardLink, kOtherHardLink, kFifo };
   const struct {
     std::string what;
     Plant plant;
-    fs::perms mode = kAll;
+    P mode = kNew;
     uid_t owner = 0;  // of the file planted: nobody's own, or root's
     bool isLeftBehind = false;
   } rows[] = {
       {"a clean build, the source saved anew", kNothing},
       {"a process the compiler leaves behind", kFile, kAll, user, true},
-      {"readable only", kFile, fs::perms::owner_read | fs::perms::others_read, user},
-      {"no one may open", kFile, fs::perms::none, user},
+      {"readable only", kFile, P::owner_read | P::others_read, user},
+      {"writable only", kFile, P::owner_write, user},
+      {"no one may open", kFile, P::none, user},
       {"another user's", kFile, kAll, 0},
-      {"another user's, private", kFile, fs::perms::owner_read | fs::perms::owner_write, 0},
+      {"another user's, private", kFile, P::owner_read | P::owner_write, 0},
       {"leased", kLeased, kAll, user},
-      {"a link", kLink},
+      {"a dangling link", kLink},
+      {"a link to the source", kLinkToSource},
+      {"a hard link to the source", kHardLink},
+      {"a hard link to another file", kOtherHardLink},
+      {"a FIFO", kFifo},
   };
   const size_t count = kIsWindows ? 1 : std::size(rows);
   const fs::path gate = root_ / "gate";
-  std::vector<FileHandleForLease> leases;
+  std::vector<int> leases;  // read leases, as a file server takes them
   std::vector<pid_t> firsts;
   for (size_t i = 0; i < count; ++i) {
     const auto& row = rows[i];
     const fs::path folder = work_ / std::to_string(i);
     const fs::path name = folder / "s.rsrc-processed.rsrc";
     writeFile(folder / "s.rsrc", "{V}");
-    fs::permissions(folder, fs::perms::all);
+    writeFile(folder / "other", "other");
+    writeFile(folder / ".s.rsrc.tmp", "mine");  // a file of the user's named like a temporary one
+    fs::permissions(folder, P::all);
     if (row.plant == kLink) fs::create_symlink("elsewhere", name);
+    if (row.plant == kLinkToSource) fs::create_symlink("s.rsrc", name);
+    if (row.plant == kHardLink) fs::create_hard_link(folder / "s.rsrc", name);
+    if (row.plant == kOtherHardLink) fs::create_hard_link(folder / "other", name);
+    if (row.plant == kFifo) mkfifo(name.c_str(), 0600);
     if (row.plant == kFile || row.plant == kLeased) {
       writeFile(name, "old");
       EXPECT_EQ(chown(name.c_str(), row.owner, row.owner), 0);
       fs::permissions(name, row.mode);
     }
     if (row.plant == kLeased) {
-      leases.emplace_back(name);
-      EXPECT_TRUE(leases.back().isLeased());
+      leases.push_back(open(name.c_str(), O_RDONLY));
+      EXPECT_EQ(fcntl(leases.back(), F_SETLEASE, F_RDLCK), 0);
     }
     const std::string tag = std::to_string(i);
     Invocation first{{kCompiler, "kvo", "-DV=a", "-fo", tag + "/a.res", tag + "/s.rsrc"},
@@ -324,6 +237,7 @@ TEST_F(WrapperTest, RunsOnOneSourceTakeTurns) {
   for (size_t i = 0; i < count; ++i) {
     const std::string tag = std::to_string(i);
     ASSERT_TRUE(waitFor([&] { return fs::exists(root_ / ("receiveda" + tag)); }));
+    EXPECT_EQ(readFile(work_ / tag / "s.rsrc"), "{V}") << rows[i].what;
     writeFile(work_ / tag / "s.new", "{V}");
     fs::rename(work_ / tag / "s.new", work_ / tag / "s.rsrc");
     Invocation second{{kCompiler, "kvo", "-DV=b", "-fo", tag + "/b.res", tag + "/s.rsrc"}};
@@ -341,6 +255,7 @@ TEST_F(WrapperTest, RunsOnOneSourceTakeTurns) {
   for (size_t i = 0; i < count; ++i) {
     const auto& row = rows[i];
     const std::string tag = std::to_string(i);
+    const fs::path name = work_ / tag / "s.rsrc-processed.rsrc";
     EXPECT_EQ(finish(firsts[i], "a" + tag).status, 0) << row.what;
     const Outcome second = finish(seconds[i], "b" + tag);
     EXPECT_EQ(second.status, 0) << row.what;
@@ -349,26 +264,20 @@ TEST_F(WrapperTest, RunsOnOneSourceTakeTurns) {
     EXPECT_EQ(second.errors, "kvowrapper: waiting for another run on " + tag + "/s.rsrc" +
                                  (kIsWindows ? "" : " (process " + holder + ")") + "\n")
         << row.what;
-    // A compiler fails to read a file no one may open, as it would without the wrapper.
-    if (row.mode == fs::perms::none) continue;
+    EXPECT_EQ(readFile(work_ / tag / "other"), "other") << row.what;
+    EXPECT_EQ(readFile(work_ / tag / ".s.rsrc.tmp"), "mine") << row.what;
+    EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(name))) << row.what;
+    // .s.rsrc.tmp, a.res, b.res, other, s.rsrc and the processed file: no new file left.
+    EXPECT_EQ(std::distance(fs::directory_iterator(work_ / tag), fs::directory_iterator()), 6);
+    EXPECT_TRUE(kIsWindows || fs::status(name).permissions() == row.mode) << row.what;
+    // A compiler fails to read a file it may not read, as it would without the wrapper.
+    if ((row.mode & P::owner_read) == P::none) continue;
+    EXPECT_EQ(readFile(name), "b") << row.what;
     EXPECT_EQ(readFile(work_ / tag / "a.res"), "a") << row.what;
     EXPECT_EQ(readFile(work_ / tag / "b.res"), "b") << row.what;
   }
-  // Saved anew while a large processed text is written, with no compiler waiting to be seen:
-  // each compiler still gets its own whole text, and no run removes another's file.
-  const fs::path large = work_ / "large";
-  std::string source;
-  for (int i = 0; i < (1 << 21); ++i) source += "{V}";
-  writeFile(large / "s.rsrc", source);
-  const pid_t first = start({{kCompiler, "kvo", "-DV=a", "-fo", "a.res", "large/s.rsrc"}}, "a");
-  writeFile(large / "s.new", source);
-  fs::rename(large / "s.new", large / "s.rsrc");
-  const Outcome second = run({{kCompiler, "kvo", "-DV=b", "-fo", "b.res", "large/s.rsrc"}});
-  EXPECT_EQ(finish(first, "a").status, 0);
-  EXPECT_EQ(second.status, 0);
-  EXPECT_TRUE(readFile(work_ / "a.res") == std::string(1 << 21, 'a'));
-  EXPECT_TRUE(readFile(work_ / "b.res") == std::string(1 << 21, 'b'));
-  EXPECT_EQ(std::distance(fs::directory_iterator(large), fs::directory_iterator()), 2);
+  umask(umaskBefore);
+  for (const int lease : leases) close(lease);
 }
 
 // A run whose processed name is removed while it writes (a parallel clean) and taken by another

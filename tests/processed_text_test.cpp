@@ -176,7 +176,7 @@ TEST(ProcessText, ReadsUtf16TextsWhole) {
     EXPECT_EQ(processFile(lone, testing_support::utf16(u"{H}x{L}", isBigEndian)),
               testing_support::utf16(u"\xD800x\xDC00", isBigEndian));
     for (const size_t step : {0, 1021, 4093}) {
-      for (const std::string odd : {"", "!"}) {
+      for (const std::string& odd : {std::string(), std::string("!"), std::string(1, '\0')}) {
         EXPECT_TRUE(processFile({{"A", "x"}}, testing_support::utf16(large, isBigEndian) + odd,
                                 step) == testing_support::utf16(expected, isBigEndian) + odd)
             << step << odd;
@@ -208,6 +208,9 @@ TEST(Utf16, ConvertsEveryRangeAndRefusesWhatIsNotUtf8) {
         "\xF0\x8F\xBF\xBF", "\xF4\x90\x80\x80", "\xF8\x90\x80\x80", "\xE6\x97", "\x80", "a\xFF"}) {
     EXPECT_FALSE(isWtf8(text)) << text;
   }
+  // What Windows refuses in a UTF-8 source: a surrogate, also after another ED byte.
+  EXPECT_TRUE(hasSurrogate("\u00E9\uD7FF\xED\xBF\xBF"));
+  EXPECT_FALSE(hasSurrogate("\uD7FF\uE000\xED"));
 }
 
 }  // namespace

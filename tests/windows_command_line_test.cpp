@@ -57,18 +57,18 @@ TEST(CommandLines, AreReadBackExactlyAndRunNothing) {
     ASSERT_TRUE(line.has_value());
     EXPECT_EQ(windows_model::splitCommandLine(*line), expected) << *line;
 
-    size_t refused = 99;
-    const auto batch = buildBatchCommandLine(R"(C:\Windows\system32\cmd.exe)", R"(C:\b\kvo.bat)",
-                                             vector.data() + 1, refused);
-    ASSERT_TRUE(batch.has_value()) << argument;
-    const auto command = windows_model::readCmdCommand(*batch);
-    ASSERT_TRUE(command.has_value()) << *batch;
+    const auto result = buildBatchCommandLine(R"(C:\Windows\system32\cmd.exe)", R"(C:\b\kvo.bat)",
+                                              vector.data() + 1);
+    ASSERT_TRUE(std::holds_alternative<std::string>(result)) << argument;
+    const std::string& batch = std::get<std::string>(result);
+    const auto command = windows_model::readCmdCommand(batch);
+    ASSERT_TRUE(command.has_value()) << batch;
     const auto [script, rest] = windows_model::splitScript(*command);
     EXPECT_EQ(script, R"(C:\b\kvo.bat)");
     // The shim most batch compilers are: @"C:\x\kvo.exe" %*
     auto shimmed = windows_model::splitCommandLine(R"("C:\x\kvo.exe" )" + rest);
     shimmed.front() = expected.front();
-    EXPECT_EQ(shimmed, expected) << *batch;
+    EXPECT_EQ(shimmed, expected) << batch;
   }
 }
 
@@ -82,13 +82,12 @@ TEST(CommandLines, RefuseWhatCannotBePassed) {
     size_t refused;
   };
   const Case cases[] = {
-      {{"ok", "%CD%"}, 1}, {{"%%CD%%"}, 0}, {{"line\nbreak"}, 0}, {{"ok", "ok", "a\rb"}, 2}};
+      {{"ok", "%CD%"}, 2}, {{"%%CD%%"}, 1}, {{"line\nbreak"}, 1}, {{"ok", "ok", "a\rb"}, 3}};
   for (auto c : cases) {
     c.arguments.push_back(nullptr);
-    size_t refused = 99;
-    EXPECT_EQ(buildBatchCommandLine("cmd.exe", "kvo.bat", c.arguments.data(), refused),
-              std::nullopt);
-    EXPECT_EQ(refused, c.refused);
+    const auto result = buildBatchCommandLine("cmd.exe", "kvo.bat", c.arguments.data());
+    ASSERT_TRUE(std::holds_alternative<RefusedArgument>(result));
+    EXPECT_EQ(std::get<RefusedArgument>(result).position, c.refused);
   }
   // While the compiler runs: Ctrl+C and Ctrl+Break are the compiler's; close, logoff, shutdown
   // end the wrapper.
@@ -98,6 +97,7 @@ TEST(CommandLines, RefuseWhatCannotBePassed) {
   }
   EXPECT_TRUE(isBatchFile("kvo.BAT"));
   EXPECT_TRUE(isBatchFile(R"(C:\x\kvo.cmd)"));
+  EXPECT_TRUE(isBatchFile(".Cmd"));
   EXPECT_FALSE(isBatchFile("kvo.exe"));
 }
 

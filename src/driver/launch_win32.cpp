@@ -41,6 +41,12 @@ std::wstring belowCurrentDirectory(const std::wstring& longPath) {
   return path.substr(directory.size() + 1);
 }
 
+// Whether a file (no folder) stands at `path`, as the program search asks.
+bool isFileAt(const std::string& path) {
+  const DWORD attributes = GetFileAttributesW(widePath(path).c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
 // The system's own cmd, whose quoting the batch command line is built for, whatever %ComSpec%
 // names.
 std::string commandInterpreter() {
@@ -89,13 +95,12 @@ std::optional<int> launchRealCompiler(const char* path, const char* const* argum
     }
     const std::string shell = commandInterpreter();
     application = toWide(shell);
-    size_t refused = 0;
-    auto batchLine = buildBatchCommandLine(shell, script, arguments + 1, refused);
-    if (!batchLine.has_value()) {
-      report(Message::kBatchArgument, {std::to_string(refused + 1), *program});
+    auto batchLine = buildBatchCommandLine(shell, script, arguments + 1);
+    if (const auto* refused = std::get_if<RefusedArgument>(&batchLine)) {
+      report(Message::kBatchArgument, {std::to_string(refused->position), *program});
       return std::nullopt;
     }
-    line = std::move(*batchLine);
+    line = std::move(std::get<std::string>(batchLine));
     limit = kMaxShellLine;
   } else {
     auto programLine = buildWindowsCommandLine(arguments);

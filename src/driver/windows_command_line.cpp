@@ -1,6 +1,7 @@
 #include "driver/windows_command_line.h"
 
 #include <array>
+#include <cctype>
 
 namespace kvowrapper {
 
@@ -16,8 +17,8 @@ bool endsWithIgnoringCase(std::string_view text, std::string_view suffix) {
   if (text.size() < suffix.size()) return false;
   text.remove_prefix(text.size() - suffix.size());
   for (size_t i = 0; i < suffix.size(); ++i) {
-    const char c = text[i] >= 'A' && text[i] <= 'Z' ? static_cast<char>(text[i] | 0x20) : text[i];
-    if (c != suffix[i]) return false;
+    // The program's own locale is "C", whose tolower maps A-Z alone.
+    if (std::tolower(static_cast<unsigned char>(text[i])) != suffix[i]) return false;
   }
   return true;
 }
@@ -60,8 +61,9 @@ bool isBatchFile(std::string_view path) {
   return endsWithIgnoringCase(path, ".bat") || endsWithIgnoringCase(path, ".cmd");
 }
 
-std::optional<std::string> buildBatchCommandLine(std::string_view shell, std::string_view script,
-                                                 const char* const* arguments, size_t& refused) {
+std::variant<std::string, RefusedArgument> buildBatchCommandLine(std::string_view shell,
+                                                                 std::string_view script,
+                                                                 const char* const* arguments) {
   // cmd takes the text after /c, strips its first and last quote, and reads the rest as one
   // command: inside double quotes & | < > ^ are text, and with /v:off so is !. A doubled quote
   // closes and reopens at once, leaving nothing outside. Only % expands inside quotes, and no
@@ -71,8 +73,7 @@ std::optional<std::string> buildBatchCommandLine(std::string_view shell, std::st
   for (size_t i = 0; arguments[i] != nullptr; ++i) {
     const std::string_view argument = arguments[i];
     if (argument.find_first_of("%\r\n") != std::string_view::npos) {
-      refused = i;
-      return std::nullopt;
+      return RefusedArgument{i + 1};
     }
     line += " \"";
     size_t backslashes = 0;

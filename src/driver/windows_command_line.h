@@ -4,6 +4,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <variant>
 
 namespace kvowrapper {
 
@@ -28,10 +29,14 @@ bool isBatchFile(std::string_view path);
 // with AutoRun and delayed expansion off; the script is its own %0 and `arguments` (ended by
 // nullptr) are %1, %2, ..., each in double quotes with embedded quotes doubled, so that none can
 // start a command, and every run of backslashes before a quote doubled, so that a program the
-// script hands %* to reads each argument back exactly. None when an argument holds what cmd
-// cannot take as text (%, CR or LF), with `refused` set to its index in `arguments`.
-std::optional<std::string> buildBatchCommandLine(std::string_view shell, std::string_view script,
-                                                 const char* const* arguments, size_t& refused);
+// script hands %* to reads each argument back exactly. Refused when an argument holds what cmd
+// cannot take as text (%, CR or LF).
+struct RefusedArgument {
+  size_t position;  // 1 for the first of `arguments`
+};
+std::variant<std::string, RefusedArgument> buildBatchCommandLine(std::string_view shell,
+                                                                 std::string_view script,
+                                                                 const char* const* arguments);
 
 // Finds a program as the Windows runtime's exec call does: a name without a slash, backslash or
 // colon is tried in the current directory; when its last component has no extension, ".com",

@@ -19,11 +19,9 @@ class FileHandle {
   FileHandle() = default;
   explicit FileHandle(intptr_t native) : native_(native) {}
   FileHandle(FileHandle&& other) noexcept : native_(std::exchange(other.native_, kNone)) {}
+  // The handle held before goes with `other`, which closes it.
   FileHandle& operator=(FileHandle&& other) noexcept {
-    if (this != &other) {
-      close();
-      native_ = std::exchange(other.native_, kNone);
-    }
+    std::swap(native_, other.native_);
     return *this;
   }
   FileHandle(const FileHandle&) = delete;
@@ -63,9 +61,6 @@ struct Opened {
 // Where the folder part of `path` ends: after its last separator ('/' on POSIX; '/', '\\' or
 // the ':' of a drive on Windows), or 0.
 size_t folderEnd(std::string_view path);
-
-// True when a regular file stands at `path` (following links).
-bool isFileAt(const std::string& path);
 
 // Opens the resource source for reading; on Windows sharing read, write and delete, so editors
 // and version control keep working while a run reads it, and not open for a device (AUX.rsrc),

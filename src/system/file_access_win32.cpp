@@ -48,11 +48,6 @@ size_t folderEnd(std::string_view path) {
   return separator == std::string_view::npos ? 0 : separator + 1;
 }
 
-bool isFileAt(const std::string& path) {
-  const DWORD attributes = GetFileAttributesW(widePath(path).c_str());
-  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
-}
-
 bool FileHandle::close() {
   if (!isOpen()) return true;
   return CloseHandle(reinterpret_cast<HANDLE>(std::exchange(native_, kNone))) != 0;

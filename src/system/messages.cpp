@@ -53,7 +53,6 @@ template <class Subjects>
 std::string format(Message message, const Subjects& subjects) {
   const std::string_view text = textOf(message);
   std::string line;
-  line.reserve(text.size() + 64);
   auto subject = subjects.begin();
   for (size_t at = 0; at < text.size(); ++at) {
     if (text.compare(at, 2, "%s") == 0 && subject != subjects.end()) {
