@@ -32,6 +32,9 @@ TEST_F(WrapperTest, CompilersAreStartedByWindowsRules) {
   const std::string deepSource = fs::relative(deep, work_).string() + "\\dir.\\a.rsrc";
   const Strings hostile = {"kvo",    "a\"&echo INJECTED>injected.txt&\"", "!PATH!", "tr\\",
                            "a\\\"b", "\\\\\"&echo INJECTED>injected.txt", "-DA=1",  "s.rsrc"};
+  // What cmd would act on outside quotes, with no quote to leave them by.
+  const Strings unquoted = {
+      "kvo", "a&echo INJECTED>injected.txt&", "!PATH!", "tr\\", "^&(", "x y", "-DA=1", "s.rsrc"};
   auto batch = [&](const std::string& script, Strings arguments) {
     arguments.insert(arguments.begin(), script);
     return arguments;
@@ -54,8 +57,9 @@ TEST_F(WrapperTest, CompilersAreStartedByWindowsRules) {
       {{windowsPath(deep / "fake_kvo.exe"), "kvo", "-DA=1", deepSource},
        "",
        fs::relative(deep / "dir" / "a.rsrc-processed.rsrc", work_).string()},
-      {batch("kvo.bat", hostile), "", "s.rsrc-processed.rsrc"},
-      {batch("kvo.bat.", hostile), "", "s.rsrc-processed.rsrc"},
+      {batch("kvo.bat", unquoted), "", "s.rsrc-processed.rsrc"},
+      {batch("kvo.bat.", unquoted), "", "s.rsrc-processed.rsrc"},
+      {batch("kvo.bat", hostile), "kvowrapper: cannot pass argument 1 to batch file kvo.bat\n", ""},
       {batch("kvo.bat", {"kvo", "-D", "%PATH%", "s.rsrc"}),
        "kvowrapper: cannot pass argument 2 to batch file kvo.bat\n", ""},
       {batch("%OS%\\kvo.bat", {"kvo", "s.rsrc"}),
@@ -82,16 +86,23 @@ TEST_F(WrapperTest, CompilersAreStartedByWindowsRules) {
     // the shim, an ordinary program by the program name given.
     Strings expected(c.arguments.begin() + 1, c.arguments.end());
     expected.back() += "-processed.rsrc";
-    Strings got = windows_model::splitCommandLine(readFile(line));
-    if (isBatchName(name)) got.front() = expected.front();
-    EXPECT_EQ(got, expected) << readFile(line);
+    for (const auto runtime : {windows_model::Runtime::k2008, windows_model::Runtime::kMsvcrt}) {
+      Strings got = windows_model::splitCommandLine(readFile(line), runtime);
+      if (isBatchName(name)) got.front() = expected.front();
+      EXPECT_EQ(got, expected) << readFile(line);
+    }
   }
 }
 
-// A cancelled build ends the wrapper; its compiler must not live on.
+// A cancelled build ends the wrapper; its compiler, and what the compiler started, must not live
+// on. Once the compiler has exited, what it left running lives on, as on POSIX.
 TEST_F(WrapperTest, EndingTheWrapperEndsTheCompiler) {
   if (!kIsWindows) GTEST_SKIP() << "on POSIX the compiler replaces the wrapper";
   writeFile(work_ / "s.rsrc", "text");
+  const fs::path left = root_ / "left";
+  EXPECT_EQ(run({{kCompiler, "kvo", "s.rsrc"}, {"FAKE_KVO_LEAVE=" + left.string()}}).status, 0);
+  writeFile(left, "");
+  EXPECT_TRUE(waitFor([&] { return fs::exists(left.string() + ".done"); }));
   const fs::path gate = root_ / "gate";
   // The Wine processes of this run are found by an argument that only this run has.
   const std::string tag = "-DRUN=" + root_.string();
@@ -106,8 +117,8 @@ TEST_F(WrapperTest, EndingTheWrapperEndsTheCompiler) {
     }
     return found;
   };
-  const pid_t pid = start(
-      {{kCompiler, "kvo", tag, "-fo", "out.res", "s.rsrc"}, {"FAKE_KVO_GATE=" + gate.string()}});
+  const pid_t pid = start({{kCompiler, "kvo", tag, "-fo", "out.res", "s.rsrc"},
+                           {"FAKE_KVO_GATE=" + gate.string(), "FAKE_KVO_LEAVE=" + gate.string()}});
   ASSERT_TRUE(waitFor([&] { return received().has_value(); }));
   const std::vector<pid_t> wrapper = processesOfThisRun(true);
   ASSERT_EQ(wrapper.size(), 1U);
@@ -116,7 +127,9 @@ TEST_F(WrapperTest, EndingTheWrapperEndsTheCompiler) {
   // Only the compiler is left with the tag, until the job ends it.
   EXPECT_TRUE(waitFor([&] { return processesOfThisRun(false).empty(); }));
   writeFile(gate, "");
+  sleep(2);  // what would have lived on has had time to end its wait
   EXPECT_FALSE(fs::exists(work_ / "out.res"));
+  EXPECT_FALSE(fs::exists(gate.string() + ".done"));
 }
 
 // Where another program holds the processed file open so that it cannot be replaced, the text is

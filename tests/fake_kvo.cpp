@@ -6,9 +6,10 @@
 // when unset). The recipe tests compile with a real compiler; this one shows values exactly.
 // FAKE_KVO_WARN is a line it writes to standard error. FAKE_KVO_NESTED is a command it runs
 // (without passing that variable on), taking its status.
-// On POSIX, FAKE_KVO_SIGNALS names a file for the dispositions of the signals the wrapper guards;
 // FAKE_KVO_LEAVE names a gate for a process it leaves behind (its process id written to the
-// gate's name followed by ".pid"), which keeps the compiler's open files until the gate opens;
+// gate's name followed by ".pid"), which waits for the gate (on POSIX keeping the compiler's open
+// files), then writes the gate's name followed by ".done".
+// On POSIX, FAKE_KVO_SIGNALS names a file for the dispositions of the signals the wrapper guards;
 // FAKE_KVO_LOCK makes it lock the whole of its input with fcntl (read and write) and lockf, as
 // some compilers do, failing with status 3 where it cannot.
 // On Windows, FAKE_KVO_LINE names a file for its command line as it came, in UTF-8;
@@ -92,11 +93,38 @@ int main(int argc, char** argv) {
   auto waitForGate = [](const char* gate) {
     while (!std::ifstream(gate).good()) std::this_thread::sleep_for(std::chrono::milliseconds(10));
   };
-#ifndef _WIN32
+  auto leftBehind = [&](const char* gate) {
+    waitForGate(gate);
+    std::ofstream(std::string(gate) + ".done") << "done";
+  };
+#ifdef _WIN32
+  if (const char* gate = std::getenv("FAKE_KVO_LEFT")) {
+    leftBehind(gate);
+    return 0;
+  }
+  if (const char* gate = std::getenv("FAKE_KVO_LEAVE")) {
+    // The process left behind is this program again, told so by FAKE_KVO_LEFT.
+    SetEnvironmentVariableA("FAKE_KVO_LEFT", gate);
+    wchar_t self[MAX_PATH];
+    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    std::wstring line = L"fake_kvo";
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION left{};
+    if (!CreateProcessW(self, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                        &left)) {
+      return 5;
+    }
+    std::ofstream(std::string(gate) + ".pid") << left.dwProcessId;
+    CloseHandle(left.hThread);
+    CloseHandle(left.hProcess);
+    SetEnvironmentVariableA("FAKE_KVO_LEFT", nullptr);
+  }
+#else
   if (const char* gate = std::getenv("FAKE_KVO_LEAVE")) {
     const pid_t child = fork();
     if (child == 0) {
-      waitForGate(gate);
+      leftBehind(gate);
       _exit(0);
     }
     std::ofstream(std::string(gate) + ".pid") << child;

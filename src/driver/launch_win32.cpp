@@ -1,6 +1,7 @@
 #include <windows.h>
 
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "driver/launch.h"
@@ -32,13 +33,14 @@ std::string environmentVariable(const wchar_t* name) {
 }
 
 // A long program path as a path from the current directory, for where the prefixed form is
-// refused (as Wine refuses it); empty when the program is not below it.
+// refused (as Wine refuses it); empty when the program is not below it, or that path is long too.
 std::wstring belowCurrentDirectory(const std::wstring& longPath) {
   std::wstring directory(GetCurrentDirectoryW(0, nullptr), L'\0');
   directory.resize(GetCurrentDirectoryW(static_cast<DWORD>(directory.size()), directory.data()));
   const std::wstring path = longPath.substr(4);  // without the prefix
   if (directory.empty() || !path.starts_with(directory + L"\\")) return {};
-  return path.substr(directory.size() + 1);
+  const std::wstring below = path.substr(directory.size() + 1);
+  return below.size() < MAX_PATH ? below : std::wstring();
 }
 
 // Whether a file (no folder) stands at `path`, as the program search asks.
@@ -60,7 +62,7 @@ BOOL WINAPI leaveToCompiler(DWORD event) {
 }
 
 // A job that ends every process in it when its last handle closes, which is when the wrapper
-// ends, however it ends: a cancelled build leaves no compiler running.
+// ends, however it ends while the compiler runs: a cancelled build leaves no compiler running.
 OwnedHandle createKillOnCloseJob() {
   OwnedHandle job(CreateJobObjectW(nullptr, nullptr));
   if (job == nullptr) return nullptr;
@@ -73,15 +75,27 @@ OwnedHandle createKillOnCloseJob() {
   return job;
 }
 
-}  // namespace
+// A compiler created suspended, so that it runs only once it is in its job.
+struct Started {
+  OwnedHandle process;
+  OwnedHandle thread;
+};
 
-std::optional<int> launchRealCompiler(const char* path, const char* const* arguments) {
-  const auto program = findWindowsProgram(path, environmentVariable(L"PATH"), isFileAt);
-  if (!program.has_value()) return std::nullopt;
+// What trying to start the program at one path gave: started; refused, with the message that
+// says why; or neither, when Windows could not start it.
+struct Start {
+  std::optional<Started> started;
+  std::optional<Failure> refusal;
+};
+
+Start startProgram(const std::string& program, const char* const* arguments) {
   // Whether cmd runs it is decided on the name as Windows opens it ("kvo.bat." is kvo.bat).
-  const std::wstring full = widePath(*program);
+  const std::wstring full = widePath(program);
   const bool isLong = full.starts_with(L"\\\\?\\");
-  std::wstring application = full;
+  // A long path is started by its path below the current directory where that is short, else
+  // as it was given.
+  const std::wstring below = isLong ? belowCurrentDirectory(full) : std::wstring();
+  std::wstring application = !isLong ? full : !below.empty() ? below : toWide(program);
   std::string line;
   size_t limit = kMaxCommandLine - 1;
   const std::string script = fromWide(full);
@@ -90,54 +104,75 @@ std::optional<int> launchRealCompiler(const char* path, const char* const* argum
     // arguments by rules of its own; the script is named by its full path instead, which cmd
     // would expand at a % and cannot run when it is long.
     if (isLong || script.find('%') != std::string::npos) {
-      report(Message::kCannotRunBatch, {*program});
-      return std::nullopt;
+      return {std::nullopt, Failure{Message::kCannotRunBatch, {program}}};
     }
     const std::string shell = commandInterpreter();
     application = toWide(shell);
     auto batchLine = buildBatchCommandLine(shell, script, arguments + 1);
     if (const auto* refused = std::get_if<RefusedArgument>(&batchLine)) {
-      report(Message::kBatchArgument, {std::to_string(refused->position), *program});
-      return std::nullopt;
+      return {std::nullopt,
+              Failure{Message::kBatchArgument, {std::to_string(refused->position), program}}};
     }
     line = std::move(std::get<std::string>(batchLine));
     limit = kMaxShellLine;
   } else {
     auto programLine = buildWindowsCommandLine(arguments);
     if (!programLine.has_value()) {
-      report(Message::kProgramName, {arguments[0]});
-      return std::nullopt;
+      return {std::nullopt, Failure{Message::kProgramName, {arguments[0]}}};
     }
     line = std::move(*programLine);
   }
   std::wstring commandLine = toWide(line);
   // A line Windows would cut is a failed start, never a compiler run with a truncated argument.
-  if (commandLine.size() > limit) return std::nullopt;
-
-  const OwnedHandle job = createKillOnCloseJob();
+  if (commandLine.size() > limit) return {};
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
-  PROCESS_INFORMATION started{};
-  // Created suspended and put into the job before it runs, so it never runs outside it.
-  auto create = [&](const std::wstring& name) {
-    return CreateProcessW(name.c_str(), commandLine.data(), nullptr, nullptr, TRUE,
-                          CREATE_SUSPENDED, nullptr, nullptr, &startup, &started) != 0;
-  };
-  if (!create(application)) {
-    const std::wstring below = isLong ? belowCurrentDirectory(application) : std::wstring();
-    if (below.empty() || !create(below)) return std::nullopt;
+  PROCESS_INFORMATION created{};
+  if (!CreateProcessW(application.c_str(), commandLine.data(), nullptr, nullptr, TRUE,
+                      CREATE_SUSPENDED, nullptr, nullptr, &startup, &created)) {
+    return {};
   }
-  const OwnedHandle process(started.hProcess);
-  const OwnedHandle thread(started.hThread);
+  return {Started{OwnedHandle(created.hProcess), OwnedHandle(created.hThread)}, std::nullopt};
+}
+
+}  // namespace
+
+std::optional<int> launchRealCompiler(const char* path, const char* const* arguments) {
+  // A program found on a network entry is started by the search itself, which passes over one
+  // that does not start; any other is started once found.
+  Start start;
+  auto startsOnNetwork = [&](const std::string& candidate) {
+    start = startProgram(candidate, arguments);
+    return start.started.has_value() || start.refusal.has_value();
+  };
+  const auto program =
+      findWindowsProgram(path, environmentVariable(L"PATH"), isFileAt, startsOnNetwork);
+  if (!program.has_value()) return std::nullopt;
+  if (!start.started.has_value() && !start.refusal.has_value()) {
+    start = startProgram(*program, arguments);
+  }
+  if (start.refusal.has_value()) {
+    report(*start.refusal);
+    return std::nullopt;
+  }
+  if (!start.started.has_value()) return std::nullopt;
+  const OwnedHandle job = createKillOnCloseJob();
+  const OwnedHandle& process = start.started->process;
   // An enclosing job may forbid a job of our own; the compiler then runs without it.
   if (job != nullptr) AssignProcessToJobObject(job.get(), process.get());
   // A routine, not SetConsoleCtrlHandler(nullptr, TRUE), which the compiler would inherit.
   SetConsoleCtrlHandler(leaveToCompiler, TRUE);
-  ResumeThread(thread.get());
+  ResumeThread(start.started->thread.get());
   WaitForSingleObject(process.get(), INFINITE);
   SetConsoleCtrlHandler(leaveToCompiler, FALSE);
   DWORD code = 0;
   GetExitCodeProcess(process.get(), &code);
+  // The compiler has ended with its status: what it left running lives on, as on POSIX, when the
+  // job's last handle closes with the wrapper.
+  if (job != nullptr) {
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+    SetInformationJobObject(job.get(), JobObjectExtendedLimitInformation, &limits, sizeof limits);
+  }
   return static_cast<int>(code);
 }
 

@@ -65,25 +65,23 @@ std::variant<std::string, RefusedArgument> buildBatchCommandLine(std::string_vie
                                                                  std::string_view script,
                                                                  const char* const* arguments) {
   // cmd takes the text after /c, strips its first and last quote, and reads the rest as one
-  // command: inside double quotes & | < > ^ are text, and with /v:off so is !. A doubled quote
-  // closes and reopens at once, leaving nothing outside. Only % expands inside quotes, and no
-  // escape for it holds everywhere, so such an argument is refused.
+  // command: inside double quotes & | < > ^ are text, and with /v:off so is !. Only % expands
+  // inside quotes, and no escape for it holds everywhere; and no spelling of a quote inside an
+  // argument reads back under both runtime rules (the 2008 one reads "" inside quotes as a quote
+  // and stays quoted, msvcrt.dll's leaves quoted mode) without exposing the rest to cmd. Such
+  // arguments are refused.
   std::string line =
       "\"" + std::string(shell) + "\" /d /v:off /c \"\"" + std::string(script) + "\"";
   for (size_t i = 0; arguments[i] != nullptr; ++i) {
     const std::string_view argument = arguments[i];
-    if (argument.find_first_of("%\r\n") != std::string_view::npos) {
+    if (argument.find_first_of("%\"\r\n") != std::string_view::npos) {
       return RefusedArgument{i + 1};
     }
+    // A program that reads %* takes the closing quote after n backslashes as n / 2 of them.
+    const size_t last = argument.find_last_not_of('\\');
+    const size_t backslashes = argument.size() - (last == std::string_view::npos ? 0 : last + 1);
     line += " \"";
-    size_t backslashes = 0;
-    for (const char c : argument) {
-      // A program that reads %* takes a quote after n backslashes as n / 2 of them.
-      if (c == '"') line.append(backslashes, '\\');
-      backslashes = c == '\\' ? backslashes + 1 : 0;
-      line += c;
-      if (c == '"') line += '"';
-    }
+    line += argument;
     line.append(backslashes, '\\');
     line += '"';
   }
@@ -93,7 +91,8 @@ std::variant<std::string, RefusedArgument> buildBatchCommandLine(std::string_vie
 
 std::optional<std::string> findWindowsProgram(
     std::string_view name, std::string_view pathVariable,
-    const std::function<bool(const std::string&)>& exists) {
+    const std::function<bool(const std::string&)>& exists,
+    const std::function<bool(const std::string&)>& startsOnNetwork) {
   constexpr std::array<std::string_view, 4> kExtensions = {".com", ".exe", ".bat", ".cmd"};
   auto findIn = [&](const std::string& prefix) -> std::optional<std::string> {
     const std::string base = prefix + std::string(name);
@@ -119,7 +118,10 @@ std::optional<std::string> findWindowsProgram(
       entry += c;
     } else if (!entry.empty()) {
       if (entry.back() != '\\' && entry.back() != '/') entry += '\\';
-      if (auto found = findIn(entry)) return found;
+      const bool isNetwork = entry.starts_with("\\\\") || entry.starts_with("//");
+      if (auto found = findIn(entry); found && (!isNetwork || startsOnNetwork(*found))) {
+        return found;
+      }
       entry.clear();
     }
   }

@@ -27,10 +27,10 @@ bool isBatchFile(std::string_view path);
 
 // The command line that runs the batch file `script` through the command interpreter `shell`,
 // with AutoRun and delayed expansion off; the script is its own %0 and `arguments` (ended by
-// nullptr) are %1, %2, ..., each in double quotes with embedded quotes doubled, so that none can
-// start a command, and every run of backslashes before a quote doubled, so that a program the
-// script hands %* to reads each argument back exactly. Refused when an argument holds what cmd
-// cannot take as text (%, CR or LF).
+// nullptr) are %1, %2, ..., each in double quotes, so that none can start a command, with
+// trailing backslashes doubled, so that a program the script hands %* to reads each argument
+// back exactly by either runtime rule. Refused when an argument holds what cannot pass that way
+// (%, ", CR or LF).
 struct RefusedArgument {
   size_t position;  // 1 for the first of `arguments`
 };
@@ -42,11 +42,14 @@ std::variant<std::string, RefusedArgument> buildBatchCommandLine(std::string_vie
 // colon is tried in the current directory; when its last component has no extension, ".com",
 // ".exe", ".bat" and ".cmd" are appended and tried in turn; then, for a name with no directory
 // or drive, each entry of `pathVariable`, split at semicolons outside double quotes, with its
-// quotes removed, empty entries skipped. `exists` tells whether a file is at a path. None when
+// quotes removed, empty entries skipped. `exists` tells whether a file is at a path. A program
+// found on a network entry (one that begins with \\ or //) is started there by
+// `startsOnNetwork`, and passed over when that returns false (it could not be started). None when
 // nothing is found.
 std::optional<std::string> findWindowsProgram(
     std::string_view name, std::string_view pathVariable,
-    const std::function<bool(const std::string&)>& exists);
+    const std::function<bool(const std::string&)>& exists,
+    const std::function<bool(const std::string&)>& startsOnNetwork);
 
 // Whether a console event (by its Windows number: 0 Ctrl+C, 1 Ctrl+Break, 2 close, 5 logoff,
 // 6 shutdown) that comes while the compiler runs is left to the compiler, which shares the console

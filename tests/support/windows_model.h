@@ -12,12 +12,17 @@
 
 namespace windows_model {
 
+// The two rules C runtimes read "" inside quotes by: as a literal quote, staying quoted (the
+// runtimes since 2008), or as a literal quote that also leaves quoted mode (the system's
+// msvcrt.dll, which MinGW-built programs use).
+enum class Runtime { k2008, kMsvcrt };
+
 // argv as a C runtime reads `line`: the program name up to the next quote when it starts with
 // one (no escapes), else up to a space or tab; then arguments split at spaces and tabs outside
 // quotes, where 2n backslashes and a quote give n backslashes and a quote that opens or closes,
 // 2n + 1 give n and a literal quote, other backslashes stand as they are, and "" inside quotes
-// gives a literal quote.
-inline std::vector<std::string> splitCommandLine(std::string_view line) {
+// is read by `runtime`'s rule.
+inline std::vector<std::string> splitCommandLine(std::string_view line, Runtime runtime) {
   std::vector<std::string> argv;
   size_t at = 0;
   if (line.starts_with('"')) {
@@ -44,6 +49,7 @@ inline std::vector<std::string> splitCommandLine(std::string_view line) {
         } else if (isQuoted && at + 1 < line.size() && line[at + 1] == '"') {
           argument += '"';
           at += 2;
+          isQuoted = runtime == Runtime::k2008;
         } else {
           isQuoted = !isQuoted;
           ++at;
