@@ -7,11 +7,12 @@ namespace {
 
 // Compilers are started by the rules Windows reads a command line by. An ordinary one gets its
 // program name as it is (a runtime reads it up to the next quote, with no escapes), or is not run
-// when no line can pass it; it is found in a PATH entry in quotes, and at a path of any length,
-// and a source by any path Windows takes. A batch compiler, also one named by another spelling
-// ("kvo.bat." is kvo.bat), runs through cmd with every argument as text, and through the shim
-// most batch compilers are, every argument reaches the program whole; one that cmd cannot take
-// as text is refused, and so is a script whose path cmd would expand.
+// when no line can pass it; it is found in a PATH entry in quotes, and at a long path by its path
+// below the current folder; a source is found by any path Windows takes. A batch compiler, also
+// one named by another spelling ("kvo.bat." is kvo.bat), runs through cmd with every argument as
+// text, and through the shim most batch compilers are, every argument reaches the program whole
+// by either runtime rule; an argument that cannot is refused, and so is a script whose path cmd
+// would expand.
 TEST_F(WrapperTest, CompilersAreStartedByWindowsRules) {
   if (!kIsWindows) GTEST_SKIP() << "Windows command lines and paths";
   auto isBatchName = [](const std::string& name) { return name.find(".bat") != std::string::npos; };
@@ -23,6 +24,8 @@ TEST_F(WrapperTest, CompilersAreStartedByWindowsRules) {
   const fs::path deep = work_ / std::string(120, 'd') / std::string(120, 'e');
   writeFile(deep / "dir" / "a.rsrc", "{A}");
   fs::copy_file(kCompiler, deep / "fake_kvo.exe");
+  const fs::path deeper = deep / std::string(40, 'f') / "fake_kvo.exe";  // 260 or more below
+  writeFile(deeper, readFile(kCompiler));
   fs::create_directories(root_ / "p;q");
   fs::copy_file(kCompiler, root_ / "p;q" / "stand-in.exe");
   fs::copy_file(kCompiler, work_ / "fake_kvo.exe");
@@ -57,6 +60,8 @@ TEST_F(WrapperTest, CompilersAreStartedByWindowsRules) {
       {{windowsPath(deep / "fake_kvo.exe"), "kvo", "-DA=1", deepSource},
        "",
        fs::relative(deep / "dir" / "a.rsrc-processed.rsrc", work_).string()},
+      // Tried by its path as given, which Wine refuses at that length: a failed launch.
+      {{windowsPath(deeper), "kvo", "-DA=1", "s.rsrc"}, "", ""},
       {batch("kvo.bat", unquoted), "", "s.rsrc-processed.rsrc"},
       {batch("kvo.bat.", unquoted), "", "s.rsrc-processed.rsrc"},
       {batch("kvo.bat", hostile), "kvowrapper: cannot pass argument 1 to batch file kvo.bat\n", ""},
