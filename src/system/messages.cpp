@@ -18,7 +18,8 @@ std::string_view textOf(Message message) {
              "Runs the resource compiler REAL-COMPILER on a processed copy of the *.rsrc source\n"
              "among the arguments: {name} references to -Dname=value definitions replaced,\n"
              "continued strings joined. PROGRAM-NAME is the compiler's own argv[0].\n"
-             "See kvowrapper(1) for the rules, messages and exit statuses.\n";
+             "See kvowrapper(1), or kvowrapper.html in the Windows zip, for the rules, messages\n"
+             "and exit statuses.\n";
     case Message::kNoInputFile:
       return "kvowrapper: you never specified an input file\n";
     case Message::kCannotOpenInput:
