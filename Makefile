@@ -45,13 +45,14 @@ test-wine: build windows
 	ctest --preset wine -j $(JOBS)
 	cmake -DWINE32=$(WINE32) -DJOBS=$(JOBS) -P tests/wine/run_i686_suite.cmake
 
-# The Debian package and the tarball, in build/release.
+# The Debian package and the tarball, in build/release. Under one umask, since the .deb's members
+# carry its modes: then two builds of one commit with SOURCE_DATE_EPOCH set give the same bytes.
 package: build
-	cmake --build --preset $(PRESET) --target package
+	umask 022 && cmake --build --preset $(PRESET) --target package
 
 # The .zip of the static 32-bit Windows program, in build/windows-i686.
 package-windows: windows
-	cmake --build --preset windows-i686 --target package
+	umask 022 && cmake --build --preset windows-i686 --target package
 
 # Side-by-side timings against cp, sed, perl and an exec trampoline; needs hyperfine and time.
 bench: build

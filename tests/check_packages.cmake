@@ -5,7 +5,9 @@
 #   cmake -DBUILD_DIR=... -DWORK_DIR=... -DVERSION=1.1.0 [-DSTATIC=ON] [-DLINTIAN=lintian]
 #         -P check_packages.cmake
 file(REMOVE_RECURSE ${WORK_DIR})
-execute_process(COMMAND ${CMAKE_CPACK_COMMAND} -B ${WORK_DIR} --config ${BUILD_DIR}/CPackConfig.cmake
+# Under the umask many users have, which must not reach the packages' folders.
+execute_process(COMMAND sh -c "umask 002 && exec \"$0\" \"$@\"" ${CMAKE_CPACK_COMMAND}
+                        -B ${WORK_DIR} --config ${BUILD_DIR}/CPackConfig.cmake
                 RESULT_VARIABLE status OUTPUT_QUIET)
 if(NOT status EQUAL 0)
   message(FATAL_ERROR "cpack failed: ${status}")
