@@ -26,7 +26,9 @@ OUTPUTS = {  # output: (source folder, edition)
     "app.release.res": ("", "release"),
     "setup.res": ("tools/setup", None),
 }
-AWKWARD_VALUES = ["Joe's App", "Tools;Utilities", 'a "quoted" b', "$HOME", "50%", "back\\slash", " spaced "]
+AWKWARD_VALUES = [
+    "Joe's App", "Tools;Utilities", 'a "quoted" b', "$HOME", "50%", "back\\slash", " spaced "
+]
 
 
 class Failure(Exception):
