@@ -17,8 +17,8 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <iterator>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -54,9 +54,13 @@ inline bool waitFor(const std::function<bool()>& condition) {
   return condition();
 }
 
+// The bytes of a file: empty where it is missing, and what was read where it vanishes midway (a
+// /proc entry of a process that ends), rather than the exception an iterator would let through.
 inline std::string readFile(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  std::ostringstream bytes;
+  bytes << in.rdbuf();
+  return std::move(bytes).str();
 }
 
 inline void writeFile(const fs::path& path, const std::string& bytes) {
